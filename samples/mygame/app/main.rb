@@ -1,0 +1,2 @@
+def tick args
+end
