@@ -48,7 +48,9 @@ void startup_failure(const char *fmt, ...)
     fprintf(stderr, "\n\n%s:\n%s\n\n", "Startup failure!", msg);
     fflush(stderr);
     SDL_ShowSimpleMessageBox(SDL_MESSAGEBOX_ERROR, "Startup failure!", msg, nullptr);
-    PHYSFS_deinit();
+    // PhysFS 3.0 crashes when deinitialised before it was initialised.
+    if (PHYSFS_isInit())
+        PHYSFS_deinit();
     SDL_Quit();
     exit(1);
 }

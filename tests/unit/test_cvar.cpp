@@ -3,6 +3,9 @@
 // callback and concurrent string rewrites.
 #include <gtest/gtest.h>
 
+#include "log_capture.h"
+#include "temp_vfs.h"
+
 #include <float.h>
 #include <physfs.h>
 #include <stdlib.h>
@@ -18,35 +21,6 @@
 #include "log/log.h"
 
 namespace {
-
-std::string temp_root;
-
-class PhysfsEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/mf_test_cvar_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        temp_root = tmpl;
-        ASSERT_EQ(SDL_Init(0), 0) << SDL_GetError();
-        ASSERT_TRUE(PHYSFS_init(nullptr));
-        ASSERT_TRUE(PHYSFS_setWriteDir(temp_root.c_str()));
-        ASSERT_TRUE(PHYSFS_mount(temp_root.c_str(), nullptr, 1));
-    }
-    void TearDown() override
-    {
-        PHYSFS_deinit();
-        SDL_Quit();
-        std::filesystem::remove_all(temp_root);
-    }
-};
-
-const auto *physfs_env = ::testing::AddGlobalTestEnvironment(new PhysfsEnvironment);
-
-struct logged {
-    Uint32 level;
-    std::string message;
-};
 
 // A ready log at spam level without file or standard output, so every cvar
 // message can be inspected.
@@ -68,16 +42,7 @@ protected:
         cvar_quit();
     }
 
-    std::vector<logged> drain()
-    {
-        std::vector<logged> out;
-        log_entry *list = log_get_entries();
-        for (log_entry *e = list; e; e = e->next) {
-            out.push_back({e->level, e->message});
-        }
-        log_free_entries(list);
-        return out;
-    }
+    std::vector<logged> drain() { return drain_log(); }
 
     static bool has(const std::vector<logged> &entries, const std::string &message)
     {

@@ -4,6 +4,9 @@
 // emergency quit before any metadata exists and serialised publishing.
 #include <gtest/gtest.h>
 
+#include "log_capture.h"
+#include "temp_vfs.h"
+
 #include <fcntl.h>
 #include <physfs.h>
 #include <stdio.h>
@@ -24,39 +27,6 @@
 
 namespace {
 
-std::string temp_root;
-
-class PhysfsEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/mf_test_log_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        temp_root = tmpl;
-        std::filesystem::create_directories(temp_root + "/logs");
-        ASSERT_EQ(SDL_Init(0), 0) << SDL_GetError();
-        ASSERT_TRUE(PHYSFS_init(nullptr));
-        ASSERT_TRUE(PHYSFS_setWriteDir(temp_root.c_str()));
-        ASSERT_TRUE(PHYSFS_mount(temp_root.c_str(), nullptr, 1));
-    }
-    void TearDown() override
-    {
-        PHYSFS_deinit();
-        SDL_Quit();
-        std::filesystem::remove_all(temp_root);
-    }
-};
-
-const auto *physfs_env = ::testing::AddGlobalTestEnvironment(new PhysfsEnvironment);
-
-std::string read_real(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
 std::string capture_stdout(const std::function<void()> &fn)
 {
     fflush(stdout);
@@ -72,21 +42,6 @@ std::string capture_stdout(const std::function<void()> &fn)
     std::string out = read_real(path);
     unlink(path);
     return out;
-}
-
-struct logged {
-    Uint32 level;
-    std::string subsystem;
-    std::string message;
-    bool operator==(const logged &o) const
-    {
-        return level == o.level && subsystem == o.subsystem && message == o.message;
-    }
-};
-
-std::ostream &operator<<(std::ostream &os, const logged &e)
-{
-    return os << "{" << e.level << ", " << e.subsystem << ", \"" << e.message << "\"}";
 }
 
 // Each test starts from no cvars and an initialised log. Unless a test says
@@ -111,16 +66,7 @@ protected:
         ASSERT_TRUE(log_init());
     }
 
-    std::vector<logged> drain()
-    {
-        std::vector<logged> out;
-        log_entry *list = log_get_entries();
-        for (log_entry *e = list; e; e = e->next) {
-            out.push_back({e->level, e->subsystem, e->message});
-        }
-        log_free_entries(list);
-        return out;
-    }
+    std::vector<logged> drain() { return drain_log(); }
 
     // Messages without the header that log_init writes.
     std::vector<std::string> messages_after_header()

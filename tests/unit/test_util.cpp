@@ -3,6 +3,8 @@
 // decoder and the frame-rate counter.
 #include <gtest/gtest.h>
 
+#include "temp_vfs.h"
+
 #include <physfs.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -17,43 +19,11 @@
 
 namespace {
 
-std::string temp_root;
-
-class PhysfsEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/mf_test_util_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        temp_root = tmpl;
-        ASSERT_EQ(SDL_Init(0), 0) << SDL_GetError();
-        ASSERT_TRUE(PHYSFS_init(nullptr));
-        ASSERT_TRUE(PHYSFS_setWriteDir(temp_root.c_str()));
-        ASSERT_TRUE(PHYSFS_mount(temp_root.c_str(), nullptr, 1));
-    }
-    void TearDown() override
-    {
-        PHYSFS_deinit();
-        SDL_Quit();
-        std::filesystem::remove_all(temp_root);
-    }
-};
-
-const auto *physfs_env = ::testing::AddGlobalTestEnvironment(new PhysfsEnvironment);
-
 void write_real(const std::string &rel, const std::string &content)
 {
     const std::filesystem::path p = std::filesystem::path(temp_root) / rel;
     std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
-}
-
-std::string read_real(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
 }
 
 TEST(SprintfAlloc, FormatsExactlyIncludingEmptyAndLongTexts)
