@@ -41,3 +41,7 @@ void crash_handler_install(void);
 // One simulation step; false asks the simulation thread to stop.
 bool simulation_iteration(void);
 int simulation_thread_main(void *render_ctx);
+// The scene stream the current simulation step is filling (none between
+// steps); the draw bindings write into it.
+struct threadstream;
+threadstream *simulation_current_stream(void);

@@ -26,6 +26,8 @@ SDL_atomic_t simulation_quit_flag;
 
 // Simulation-thread state.
 static threadstream *current_stream;
+
+threadstream *simulation_current_stream(void) { return current_stream; }
 static fps_counter simulation_fps;
 static Uint32 next_fps_log_time;
 static int last_mouse[4];   // x, y, relative x, relative y
@@ -106,8 +108,12 @@ static void process_events(render_context *rc)
 
 static void reboot(render_context *rc)
 {
-    script_host_setup(rc, engine_strings.exe_path, engine_strings.command_line, engine_strings.game_dir,
-                      engine_strings.base_dir);
+    if (!script_host_setup(rc, engine_strings.exe_path, engine_strings.command_line, engine_strings.game_dir,
+                           engine_strings.base_dir)) {
+        log_error("Engine", "Rebooting the scripts failed, quitting: %s", SDL_GetError());
+        the_game.window_close_requested = 1;
+        return;
+    }
     runtime_windowevent_size_changed(rc);
     runtime_reboot(last_mouse[0], last_mouse[1], last_mouse[2], last_mouse[3]);
 }
@@ -217,6 +223,7 @@ void run_main_loop(void)
     renderstream_queue_scene(rc->current_scene);
     rc->current_scene = nullptr;
 
+    int status = script_host_exit_status();
     engine_shutdown();
-    exit(0);
+    exit(status);
 }

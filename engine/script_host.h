@@ -1,14 +1,18 @@
-// The script host: the interpreter, the runtime object and the calls the
-// engine makes into the runtime. Until the interpreter lands this is a
-// native stand-in with the final entry points: it keeps the tick counts,
-// never reboots and never asks to quit, so the loops run for real and the
-// process ends on a window close or SIGINT/SIGTERM.
+// The script host: builds the interpreter, runs the runtime library's
+// bytecode, installs the native bindings, creates the one runtime object and
+// makes every call from the engine into it. Every such call is protected: a
+// Ruby exception is logged with its backtrace and cleared, never left
+// pending and never fatal. Built on the main thread at start-up, used only by
+// the simulation thread afterwards, rebuilt from scratch on reboot.
 #pragma once
 
 #include <SDL.h>
 
 struct render_context;
 struct log_entry;
+struct threadstream;
+struct mrb_state;
+struct RClass;
 
 #define GAME_PLAYERS 4
 #define GAME_KEY_SLOTS 30
@@ -16,10 +20,22 @@ struct log_entry;
 struct game {
     int key_states[GAME_PLAYERS][GAME_KEY_SLOTS];   // 0 idle, 1 down, 2 held, 3 up
     int window_close_requested;
+    mrb_state *mrb;
+    // The runtime object, the draw object, the strings handed to the runtime
+    // and the looked-up classes live in the interpreter; the host keeps them
+    // alive through the GC's global registry.
+    RClass *open_entity_class;
+    RClass *strict_entity_class;
+    RClass *attr_sprite_module;
+    RClass *top_level_outputs_class;
+    RClass *runtime_class;
+    RClass *orb_module;
     int production;
 };
 extern game the_game;
 
+// Builds (or rebuilds) the host. 0 with the reason in SDL's error text when
+// the interpreter cannot be made or the runtime library is incomplete.
 int script_host_setup(render_context *rc, const char *exe_path, const char *command_line,
                       const char *game_dir, const char *base_dir);
 
@@ -44,6 +60,13 @@ void script_host_gc_step(void);
 int script_host_arena_save(void);
 void script_host_arena_restore(int index);
 
+// The exit status the runtime asked for (a failed test run answers 1).
+int script_host_exit_status(void);
+
+// Runs `ClassName.new.run`; a pending exception afterwards is printed and
+// ends the process with status 1.
+void run_test_class(const char *class_name, mrb_state *mrb);
+void run_tests(void);
+
 // Walks the runtime's outputs into the scene stream.
-struct threadstream;
 void outputs_walk(threadstream *scene);

@@ -348,8 +348,9 @@ void engine_startup(int argc, char **argv)
         threadstream_pack_int(first, -1);
     }
 
-    script_host_setup(engine_render_context, engine_strings.exe_path, engine_strings.command_line,
-                      engine_strings.game_dir, engine_strings.base_dir);
+    if (!script_host_setup(engine_render_context, engine_strings.exe_path, engine_strings.command_line,
+                           engine_strings.game_dir, engine_strings.base_dir))
+        startup_failure("Couldn't start the script host: %s", SDL_GetError());
 
     if (first && first->failed)
         threadstream_free(first);

@@ -6,10 +6,14 @@
 #include "engine/util.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -208,6 +212,113 @@ int storefile_write_override(const char *dir, const char *name, const void *data
 int appendfile_write_override(const char *dir, const char *name, const void *data, size_t len)
 {
     return util_write_real(dir, name, data, len, 1);
+}
+
+static int util_fail_errno(const char *what, const char *path, int err)
+{
+    PHYSFS_setErrorCode(util_errcode_from_errno(err));
+    SDL_SetError("%s '%s': %s", what, path, strerror(err));
+    return 0;
+}
+
+// Creates every directory prefix of an absolute or relative file path.
+static void util_make_real_dirs(char *path)
+{
+    for (char *p = path + 1; *p; p++) {
+        if (*p != '/') {
+            continue;
+        }
+        *p = '\0';
+        if (mkdir(path, 0700) == -1 && errno != EEXIST) {
+            PHYSFS_setErrorCode(util_errcode_from_errno(errno));
+        }
+        *p = '/';
+    }
+}
+
+// Writes the whole buffer to fd; 0 or the errno that stopped it.
+static int util_write_all(int fd, const void *data, size_t len)
+{
+    const char *p = (const char *)data;
+    while (len > 0) {
+        const ssize_t n = write(fd, p, len);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        p += n;
+        len -= (size_t)n;
+    }
+    return 0;
+}
+
+int storefile_write_override_atomic(const char *dir, const char *name, const void *data, size_t len)
+{
+    char *path = sprintf_alloc("%s/%s", dir, name);
+    if (!path) {
+        return 0;
+    }
+    util_make_real_dirs(path);
+
+    // Renaming over a symlink would replace the link itself; replace the
+    // file it points at instead (a dangling link is simply replaced).
+    struct stat st;
+    if (lstat(path, &st) == 0 && S_ISLNK(st.st_mode)) {
+        char *resolved = realpath(path, NULL);
+        if (resolved) {
+            char *copy = SDL_strdup(resolved);
+            free(resolved);
+            if (!copy) {
+                SDL_free(path);
+                SDL_OutOfMemory();
+                return 0;
+            }
+            SDL_free(path);
+            path = copy;
+        }
+    }
+    const int keep_mode = stat(path, &st) == 0 && S_ISREG(st.st_mode);
+
+    // The temporary file sits beside the target: rename is atomic only
+    // within one file system. pid and serial keep concurrent writers apart.
+    static std::atomic<unsigned> serial{0};
+    const char *slash = SDL_strrchr(path, '/');
+    const int dirlen = slash ? (int)(slash - path) : 1;
+    const char *dirpart = slash ? path : ".";
+    const char *base = slash ? slash + 1 : path;
+    char *tmp = sprintf_alloc("%.*s/.%.128s.%ld-%u.tmp", dirlen, dirpart, base, (long)getpid(),
+                              serial.fetch_add(1, std::memory_order_relaxed));
+    if (!tmp) {
+        SDL_free(path);
+        return 0;
+    }
+
+    const int fd = open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd == -1) {
+        util_fail_errno("Couldn't create", tmp, errno);
+        SDL_free(tmp);
+        SDL_free(path);
+        return 0;
+    }
+    if (keep_mode) {
+        (void)fchmod(fd, st.st_mode & 07777);
+    }
+    int err = util_write_all(fd, data, len);
+    if (close(fd) != 0 && err == 0) {
+        err = errno;
+    }
+    if (err == 0 && rename(tmp, path) != 0) {
+        err = errno;
+    }
+    if (err != 0) {
+        unlink(tmp);
+        util_fail_errno("Couldn't write", path, err);
+    }
+    SDL_free(tmp);
+    SDL_free(path);
+    return err == 0;
 }
 
 Sint64 lastmodtime(const char *path)

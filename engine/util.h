@@ -44,6 +44,13 @@ int appendfile(const char *path, const void *data, size_t len);
 // The same on the real file system: directory + "/" + name.
 int storefile_write_override(const char *dir, const char *name, const void *data, size_t len);
 int appendfile_write_override(const char *dir, const char *name, const void *data, size_t len);
+// Replaces directory + "/" + name as a whole: the data goes to a temporary
+// file in the same directory, which is then renamed over the target, so a
+// failed write leaves the previous file untouched. Missing directories are
+// created as by storefile_write_override; a symlinked target is replaced
+// where the link points. The reason for a failure is left in SDL_GetError
+// and as a PhysFS error code.
+int storefile_write_override_atomic(const char *dir, const char *name, const void *data, size_t len);
 
 // PhysFS modification time, or -1 when the path cannot be stat'ed.
 Sint64 lastmodtime(const char *path);

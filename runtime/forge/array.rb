@@ -1,0 +1,1 @@
+# array: the array-primitive accessors are added with the primitive conversions

@@ -1,0 +1,435 @@
+# Output collections: one ORB::Outputs per render pass (the top-level pass
+# `args.outputs` and one per render target), each with typed primitive
+# arrays. Non-static collections are emptied every tick, static ones live
+# until cleared. The engine's outputs walker reads the passes after the
+# game's tick.
+module ORB
+  class OutputsArray < Array
+    alias __array_push__ push
+
+    def <<(obj)
+      __push__(obj)
+    end
+
+    def push(*objs)
+      i = 0
+      n = objs.length
+      while i < n
+        __push__(objs[i])
+        i += 1
+      end
+      self
+    end
+
+    def __push__(obj)
+      $perf_counter_outputs_push_count += 1
+      return self unless obj
+      if obj.is_a?(Hash) || obj.is_a?(Array) || !obj.is_a?(Enumerable)
+        add_dwim(obj)
+      else
+        add_dwim(obj.to_a)
+      end
+      self
+    end
+
+    # Script fallback of the engine's native push; the bindings replace it.
+    def add_dwim(obj)
+      return self if obj.nil? || obj.is_a?(ValueType)
+      candidate = obj
+      if obj.is_a?(Array)
+        return self if obj.empty?
+      elsif obj.is_a?(Enumerable) && !obj.is_a?(Hash) && !obj.is_a?(Struct)
+        candidate = obj.to_a
+        return self if candidate.empty?
+      end
+      if resolved?(candidate)
+        __array_push__(obj)
+        return self
+      end
+      unless candidate.is_a?(Array)
+        if (candidate.respond_to?(:primitive_marker) && candidate.primitive_marker) ||
+           candidate.respond_to?(:draw_override) || candidate.respond_to?(:text) ||
+           candidate.respond_to?(:path) || candidate.respond_to?(:x)
+          __array_push__(candidate)
+          return self
+        end
+        raise TypeError, "~#{candidate.class}~ does not look like a rendering primitive.\n\n" \
+                         "The object must adhere to AT LEAST ONE of the following be considered a primitive:\n" \
+                         "- Object must respond to ~primitive_marker~ returning either ~:solid~, ~:label~, ~:sprite~, ~:line~, or ~:border~.\n" \
+                         "- Object must respond to ~:x~, ~:y~, ~:w~, ~:h~, and ~:path~.\n" \
+                         "- Object must respond to ~:x~, ~:y~, and ~:text~.\n" \
+                         "- Object must implement ~draw_override~.\n"
+      end
+      if candidate.all? { |e| resolved?(e) }
+        concat(candidate)
+      elsif array_primitive?(candidate)
+        mark_and_id!(candidate)
+        __array_push__(candidate)
+      else
+        candidate.each { |e| add_dwim(e) }
+      end
+      self
+    end
+
+    def resolved?(obj)
+      return true if obj.is_a?(Hash) || obj.is_a?(OpenEntity) || obj.is_a?(Struct)
+      return true if obj.respond_to?(:draw_override)
+      return false unless obj.respond_to?(:primitive_marker)
+      marker = obj.primitive_marker
+      !marker.nil? && marker != :pending
+    end
+
+    def array_primitive?(candidate)
+      return true if __value_type__?(candidate[-1])
+      return true if candidate.any? { |e| __value_type__?(e) }
+      second = candidate[1]
+      return true if second.is_a?(Array) && second.length == 3 && second.all? { |e| e.is_a?(Numeric) }
+      first = candidate[0]
+      first.is_a?(Array) && first.length == 2 && first.all? { |e| e.is_a?(Numeric) }
+    end
+
+    def mark_and_id!(candidate)
+      $perf_counter_primitive_is_array += 1 if candidate.is_a?(Array)
+      return candidate if resolved?(candidate)
+      marker = marking_method
+      candidate.__send__(marker) if candidate.respond_to?(marker)
+      candidate
+    end
+
+    def marking_method
+      :mark_assert!
+    end
+
+    def __value_type__?(v)
+      v.is_a?(Numeric) || v.is_a?(String) || v.is_a?(Symbol) || v == true || v == false
+    end
+  end
+
+  class SolidsOutputsArray < OutputsArray
+    def marking_method
+      :mark_as_solid!
+    end
+  end
+
+  class SpritesOutputsArray < OutputsArray
+    def marking_method
+      :mark_as_sprite!
+    end
+  end
+
+  class LabelsOutputsArray < OutputsArray
+    def marking_method
+      :mark_as_label!
+    end
+  end
+
+  class LinesOutputsArray < OutputsArray
+    def marking_method
+      :mark_as_line!
+    end
+  end
+
+  class BordersOutputsArray < OutputsArray
+    def marking_method
+      :mark_as_border!
+    end
+  end
+
+  class StaticSolidsOutputsArray < SolidsOutputsArray; end
+  class StaticSpritesOutputsArray < SpritesOutputsArray; end
+  class StaticLabelsOutputsArray < LabelsOutputsArray; end
+  class StaticLinesOutputsArray < LinesOutputsArray; end
+  class StaticBordersOutputsArray < BordersOutputsArray; end
+
+  # Collections that take any object marked as a primitive.
+  class GenericOutputsArray < OutputsArray
+    def add_dwim(obj)
+      return self if obj.nil?
+      if obj.is_a?(Array) && !obj.empty? && !obj.all? { |e| resolved?(e) } && !array_primitive?(obj)
+        obj.each { |e| add_dwim(e) }
+        return self
+      end
+      marker = obj.respond_to?(:primitive_marker) ? obj.primitive_marker : nil
+      if marker.nil? && !obj.respond_to?(:draw_override)
+        raise "* ERROR: The object of class ~#{obj.class}~ cannot be drawn.\n" \
+              "It needs a ~primitive_marker~ method returning ~:solid~, ~:sprite~, ~:label~, ~:line~ or ~:border~ " \
+              "(or a ~primitive_marker~ key for a Hash).\n"
+      end
+      __array_push__(obj)
+      self
+    end
+  end
+
+  class PrimitivesOutputsArray < GenericOutputsArray; end
+  class StaticPrimitivesOutputsArray < GenericOutputsArray; end
+  class ReservedOutputsArray < GenericOutputsArray; end
+  class StaticReservedOutputsArray < GenericOutputsArray; end
+  class DebugOutputsArray < GenericOutputsArray; end
+  class StaticDebugOutputsArray < GenericOutputsArray; end
+
+  # One-shot sound pushed into `outputs.sounds`.
+  class Sound
+    attr_accessor :path, :gain
+
+    def initialize(path, gain = 1.0)
+      @path = path
+      @gain = gain
+    end
+
+    def self.parse(value)
+      return nil if value.nil?
+      return value if value.is_a?(Sound)
+      return new(value) if value.is_a?(String)
+      if value.is_a?(Hash)
+        return new(value[:input] || value[:path], value.key?(:gain) ? value[:gain] : 1.0)
+      end
+      raise "* ERROR: I don't know how to parse #{value.inspect} into a #{self}."
+    end
+
+    def serialize
+      { path: @path, gain: @gain }
+    end
+
+    def inspect
+      serialize.to_s
+    end
+  end
+
+  class PixelArray
+    attr_accessor :width, :height, :pixels
+
+    def initialize
+      @width = 0
+      @height = 0
+      @pixels = []
+    end
+
+    alias w width
+    alias h height
+  end
+
+  class Outputs
+    DEFAULT_BACKGROUND = [230, 230, 230, 255].freeze
+    NOT_READY_BACKGROUND = [0, 0, 0].freeze
+
+    attr_accessor :target, :width, :height, :transient, :clear_before_render, :args,
+                  :a11y, :a11y_processed, :a11y_notification_queue
+    attr_reader :solids, :sprites, :labels, :lines, :borders, :primitives, :debug,
+                :screenshots, :reserved, :sounds,
+                :static_solids, :static_sprites, :static_labels, :static_lines,
+                :static_borders, :static_primitives, :static_debug, :static_reserved
+
+    def initialize(args:, target: nil, background_color: DEFAULT_BACKGROUND)
+      @args = args
+      @target = target
+      @width = nil
+      @height = nil
+      @transient = false
+      @clear_before_render = true
+      @default_background_color = background_color
+      @solids = SolidsOutputsArray.new
+      @sprites = SpritesOutputsArray.new
+      @labels = LabelsOutputsArray.new
+      @lines = LinesOutputsArray.new
+      @borders = BordersOutputsArray.new
+      @primitives = PrimitivesOutputsArray.new
+      @debug = DebugOutputsArray.new
+      @reserved = ReservedOutputsArray.new
+      @screenshots = []
+      @sounds = []
+      @static_solids = StaticSolidsOutputsArray.new
+      @static_sprites = StaticSpritesOutputsArray.new
+      @static_labels = StaticLabelsOutputsArray.new
+      @static_lines = StaticLinesOutputsArray.new
+      @static_borders = StaticBordersOutputsArray.new
+      @static_primitives = StaticPrimitivesOutputsArray.new
+      @static_debug = StaticDebugOutputsArray.new
+      @static_reserved = StaticReservedOutputsArray.new
+      @a11y = {}
+      @a11y_processed = {}
+      @a11y_notification_queue = []
+      __store_background_color__(background_color)
+    end
+
+    def w
+      @width
+    end
+
+    def w=(value)
+      @width = value
+    end
+
+    def h
+      @height
+    end
+
+    def h=(value)
+      @height = value
+    end
+
+    def transient!
+      @transient = true
+    end
+
+    def <<(obj)
+      @primitives << obj
+      self
+    end
+
+    def [](name)
+      @args.render_target(name)
+    end
+
+    def render_target(name)
+      @args.render_target(name)
+    end
+
+    def sounds=(value)
+      @sounds = value.is_a?(Array) ? value : [value]
+    end
+
+    def background_color
+      runtime = @args.runtime
+      return NOT_READY_BACKGROUND if Kernel.global_tick_count < 0 || !runtime.ready?
+      @background_color_read
+    end
+
+    def background_color_hash
+      @background_color_hash
+    end
+
+    def background_color=(value)
+      return if value == @background_color || value == @background_color_hash
+      begin
+        color = if value.is_a?(Hash)
+                  [value[:r], value[:g], value[:b], value[:a]]
+                elsif value.respond_to?(:r) && !value.is_a?(Array)
+                  [value.r, value.g, value.b, value.respond_to?(:a) ? value.a : nil]
+                else
+                  value.to_a
+                end
+        color = color.compact
+        raise ArgumentError, "wrong size" unless color.length == 3 || color.length == 4
+        __store_background_color__(color)
+      rescue => e
+        name = @target ? "args.outputs[:#{@target}].background_color" : "args.outputs.background_color"
+        raise "* ERROR: Failed to set background_color for Output.\n" \
+              "~#{name}~ was given #{value.inspect} (#{value.class}).\n" \
+              "It must be an Array with three or four values: [r, g, b] or [r, g, b, a].\n" \
+              "** INNER EXCEPTION: #{e.message}"
+      end
+    end
+
+    def clear_non_static
+      @solids.clear unless @solids.empty?
+      @sprites.clear unless @sprites.empty?
+      @labels.clear unless @labels.empty?
+      @lines.clear unless @lines.empty?
+      @borders.clear unless @borders.empty?
+      @primitives.clear unless @primitives.empty?
+      @debug.clear unless @debug.empty?
+      @screenshots.clear unless @screenshots.empty?
+      @a11y.clear unless @a11y.empty?
+      __store_background_color__(@default_background_color) unless @background_color.equal?(@default_background_color)
+      @clear_before_render = true
+      nil
+    end
+
+    def clear_draw_primitives
+      clear_non_static
+    end
+
+    def clear
+      clear_non_static
+      @reserved.clear
+      @sounds.clear
+      @static_solids.clear
+      @static_sprites.clear
+      @static_labels.clear
+      @static_lines.clear
+      @static_borders.clear
+      @static_primitives.clear
+      @static_debug.clear
+      @static_reserved.clear
+      nil
+    end
+
+    def reset
+      clear
+      @a11y_processed.clear
+      @a11y_notification_queue.clear
+      nil
+    end
+
+    # After the game's tick: fill in the size and normalise the sounds.
+    def tick
+      runtime = @args.runtime
+      @width ||= runtime.logical_width
+      @height ||= runtime.logical_height
+      sounds = @sounds
+      unless sounds.is_a?(Array)
+        sounds = [sounds].compact
+        @sounds = sounds
+      end
+      unless sounds.empty?
+        i = 0
+        n = sounds.length
+        while i < n
+          sounds[i] = Sound.parse(sounds[i])
+          i += 1
+        end
+        sounds.compact!
+      end
+      @a11y = {} unless @a11y.is_a?(Hash)
+      nil
+    end
+
+    def serialize
+      { target: @target, width: @width, height: @height, transient: @transient,
+        background_color: @background_color, solids: @solids.length, sprites: @sprites.length,
+        labels: @labels.length, lines: @lines.length, borders: @borders.length,
+        primitives: @primitives.length, static_solids: @static_solids.length,
+        static_sprites: @static_sprites.length, static_labels: @static_labels.length,
+        static_lines: @static_lines.length, static_borders: @static_borders.length,
+        static_primitives: @static_primitives.length }
+    end
+
+    def inspect
+      "#<#{self.class} #{serialize}>"
+    end
+
+    def to_s
+      inspect
+    end
+
+    def __store_background_color__(color)
+      @background_color = color
+      r = color[0] || 230
+      g = color[1] || 230
+      b = color[2] || 230
+      a = color[3] || 255
+      @background_color_read = [r, g, b, a]
+      @background_color_hash = { r: r, g: g, b: b, a: a }
+    end
+  end
+
+  class TopLevelOutputs < Outputs
+    def background_color=(value)
+      super
+      alpha = value.is_a?(Hash) ? value[:a] : (value.is_a?(Array) ? value[3] : nil)
+      @background_color_hash[:a] = alpha if alpha && @background_color_hash
+    end
+  end
+
+  class RenderTargetOutputs < Outputs
+    TARGET_BACKGROUND = [255, 255, 255, 0].freeze
+
+    def initialize(args:, target:)
+      super(args: args, target: target, background_color: TARGET_BACKGROUND)
+      @transient = true
+    end
+  end
+end
+
+$perf_counter_outputs_push_count = 0
+$perf_counter_primitive_is_array = 0

@@ -1,0 +1,1 @@
+# symbol: no additions to Symbol yet
