@@ -1,5 +1,5 @@
-MRuby::Gem::Specification.new('moonforge-random') do |spec|
-  spec.license = 'Same as Moonforge Orbkit'
-  spec.author  = 'Moonforge Orbkit developers'
-  spec.summary = 'Random class (MT19937), Kernel#rand/srand, Array#shuffle/sample'
+MRuby::Gem::Specification.new('moonforge-random') do |gem|
+  gem.license = 'Same as Moonforge Orbkit'
+  gem.author  = 'Moonforge Orbkit developers'
+  gem.summary = 'Random class (MT19937), Kernel#rand/srand, Array#shuffle/sample'
 end

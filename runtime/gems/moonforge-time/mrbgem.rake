@@ -1,5 +1,5 @@
-MRuby::Gem::Specification.new('moonforge-time') do |spec|
-  spec.license = 'Same as Moonforge Orbkit'
-  spec.author  = 'Moonforge Orbkit developers'
-  spec.summary = 'Time class: epoch seconds with microseconds, UTC or local'
+MRuby::Gem::Specification.new('moonforge-time') do |gem|
+  gem.license = 'Same as Moonforge Orbkit'
+  gem.author  = 'Moonforge Orbkit developers'
+  gem.summary = 'Time class: epoch seconds with microseconds, UTC or local'
 end
