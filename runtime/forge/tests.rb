@@ -9,6 +9,8 @@
 
 module ORB
   class Tests
+    RUNNER_FILE = "forge/tests.rb".freeze
+
     attr_accessor :passed, :failed, :inconclusive
 
     # Tests whose method cannot take (args, assert); they count as neither
@@ -176,11 +178,13 @@ module ORB
       false
     end
 
+    # The backtrace ends where the runner called the test.
     def failure_text e
       text = e.message.to_s.gsub("* ERROR:", "").strip
-      trace = e.backtrace
-      trace = trace ? trace.join("\n") : ""
-      trace.empty? ? text : "#{text}\n#{trace}"
+      trace = e.backtrace || []
+      own = trace.take_while { |line| !line.start_with?(RUNNER_FILE) }
+      trace = own unless own.empty?
+      trace.empty? ? text : "#{text}\n#{trace.join("\n")}"
     end
 
     def runtime

@@ -325,3 +325,121 @@ class EngineTestCase(unittest.TestCase):
     def read(path):
         with open(path, encoding="utf-8", errors="replace") as f:
             return f.read()
+
+
+# Test-runner runs: a test file inside a copy of a fixture game, run through
+# `moonforge <game> --test <file>` to the engine's own exit.
+
+TEST_RUN_TIMEOUT = 60.0
+
+
+def run_test_file(box, test_text, rel="tests.rb", fixture="test_runner", name="game", files=None,
+                  timeout=TEST_RUN_TIMEOUT):
+    """Writes test_text to <game>/<rel> (rel is relative to the game directory) and runs its tests."""
+    all_files = dict(files or {})
+    all_files[rel] = test_text
+    box.game(name, fixture=fixture, files=all_files)
+    return box.run([name, "--test", rel], timeout=timeout)
+
+
+
+# ---------------------------------------------------------------------------
+# Helpers for tests that run Ruby game code and read its answers back.
+
+RESULT_PREFIX = "R "
+
+
+def game_results(lines, prefix=RESULT_PREFIX):
+    """Answers the game printed with `puts "R name=#{value.inspect}"`, as {name: inspected value}.
+
+    Only info lines of the "Game" subsystem count; a later answer of the same
+    name replaces an earlier one.
+    """
+    out = {}
+    for line in lines:
+        parsed = parse_line(line)
+        if not parsed or parsed[1] != "Game" or not parsed[2].startswith(prefix):
+            continue
+        name, sep, value = parsed[2][len(prefix):].partition("=")
+        if sep:
+            out[name] = value
+    return out
+
+
+def game_messages(lines, needle):
+    """Messages of "Game" log lines that contain needle."""
+    return [m for m in messages(lines, "Game") if needle in m]
+
+
+def wait_for_stdout_time(engine, needle, timeout=START_TIMEOUT):
+    """Waits like Engine.wait_for_stdout and answers the monotonic time it returned at."""
+    engine.wait_for_stdout(needle, timeout)
+    return time.monotonic()
+
+
+def wait_for_exit_time(engine, timeout=STOP_TIMEOUT):
+    """Waits for the engine to exit by itself; answers (exit status, monotonic time of the exit)."""
+    try:
+        engine.proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        pass
+    at = time.monotonic()
+    return engine.wait(5), at
+
+
+def wait_for_count(engine, needle, count, timeout=START_TIMEOUT):
+    """Waits until at least count stdout lines contain needle."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if sum(needle in line for line in engine.lines) >= count:
+            return
+        if engine.proc.poll() is not None:
+            break
+        time.sleep(0.05)
+    raise AssertionError("%r seen fewer than %d times (exit status %r)\nstdout:\n%s\nstderr:\n%s"
+                         % (needle, count, engine.proc.poll(), engine.stdout, engine.stderr))
+
+
+def write_newer(path, text, step=10):
+    """Writes a file and moves its modification time at least step seconds past the old one.
+
+    Hot reload compares whole-second modification times, so a rewrite within
+    the same second as the last load would go unnoticed without this.
+    """
+    old = os.stat(path).st_mtime if os.path.exists(path) else time.time()
+    Sandbox.write(path, text)
+    stamp = max(old, time.time()) + step
+    os.utime(path, (stamp, stamp))
+
+
+_MRUBY_DIR = []
+
+
+def mruby_dir():
+    """Prefix of the patched mruby build the executable was built with."""
+    if _MRUBY_DIR:
+        return _MRUBY_DIR[0]
+    prefix = os.environ.get("MOONFORGE_MRUBY_DIR")
+    if not prefix:
+        cache = os.path.join(os.path.dirname(BIN), "CMakeCache.txt")
+        try:
+            with open(cache) as f:
+                for line in f:
+                    if line.startswith("MOONFORGE_MRUBY_DIR:"):
+                        prefix = line.split("=", 1)[1].strip()
+                        break
+        except OSError:
+            pass
+    if not prefix:
+        out = subprocess.run(["bash", os.path.join(SOURCE, "scripts", "build_mruby.sh")],
+                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True,
+                             timeout=1800).stdout.decode()
+        prefix = out.strip().splitlines()[-1]
+    _MRUBY_DIR.append(prefix)
+    return prefix
+
+
+def mrbc_compile(source_path, output_path):
+    """Compiles a Ruby file to bytecode with the patched mrbc."""
+    subprocess.run([os.path.join(mruby_dir(), "bin", "mrbc"), "-o", output_path, source_path],
+                   check=True, timeout=60, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
