@@ -34,8 +34,9 @@ end
 module ORB
   class Args
     attr_accessor :inputs, :outputs, :audio, :grid, :state, :temp_state, :geometry, :fn,
-                  :layout, :easing, :string, :events, :cvars, :passes, :render_targets,
+                  :layout, :easing, :string, :events, :cvars, :passes,
                   :pixel_arrays, :wizards, :runtime, :render_target_sizes
+    attr_writer :render_targets
 
     def initialize(runtime)
       @runtime = runtime
@@ -62,6 +63,12 @@ module ORB
     end
 
     alias orb runtime
+
+    # The render targets of this tick, or the one named (created on first
+    # use in a tick).
+    def render_targets(name = nil)
+      name.nil? ? @render_targets : render_target(name)
+    end
 
     def recording
       @runtime.recording

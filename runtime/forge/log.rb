@@ -83,6 +83,7 @@ module ORB
       end
 
       def __p__(objs)
+        return nil if objs.empty?
         write(nil, LEVEL_INFO, objs.map(&:inspect).join("\n"))
       end
 

@@ -17,34 +17,54 @@ module ORB
     # One request of the development web server, waiting for an answer.
     class HTTPRequest
       EXPIRY_TICKS = 1800
+      REJECTED_BODY = "This request was rejected, sorry.\n".freeze
 
-      attr_reader :remote_address, :method, :uri, :headers, :body, :handle, :expires_at
+      attr_reader :id, :address, :method, :uri, :headers, :body, :raw_body, :expires_at
 
-      def initialize(remote_address, method, uri, headers, body, handle)
-        @remote_address = remote_address
+      def initialize(address, method, uri, headers, raw_body, handle)
+        @address = address
         @method = method
         @uri = uri
         @headers = headers
-        @body = body
+        @raw_body = raw_body
+        @body = HTTPRequest.strip_multipart(raw_body)
         @handle = handle
+        @id = HTTPRequest.new_id
         @expires_at = Kernel.global_tick_count + EXPIRY_TICKS
-        @responded = false
+      end
+
+      def self.strip_multipart(raw_body)
+        text = raw_body.to_s
+        return text unless text.include?("--------------------------") || text.include?("Content-Disposition")
+        text.split("\n").reject do |line|
+          line.start_with?("--------------------------") || line.start_with?("Content-Disposition")
+        end.join("\n")
+      end
+
+      def self.new_id
+        now = Object.const_defined?(:Time) ? Time.now.to_i : Kernel.global_tick_count
+        parts = [now]
+        3.times { parts << 100000 + (respond_to?(:rand, true) ? rand(100000) : 0) }
+        parts.join("-")
       end
 
       def responded?
-        @responded
+        @handle.nil?
       end
 
-      def respond(status, body = "", headers = {})
-        return nil if @responded
-        @responded = true
+      # Sends the answer once; later calls send nothing.
+      def respond(status, body = nil, headers = {})
+        handle = @handle
+        return nil if handle.nil?
+        @handle = nil
+        lines = (headers || {}).map { |k, v| "#{k}: #{v}" }
         misc = $orb.ffi_misc
-        misc.http_respond(@handle, status, headers, body.to_s) if misc.respond_to?(:http_respond)
+        misc.http_respond(handle, status, body, lines) if misc.respond_to?(:http_respond)
         nil
       end
 
       def reject
-        respond(400, "")
+        respond(400, REJECTED_BODY, { "Content-Type" => "text/plain; charset=utf-8" })
       end
     end
 
@@ -542,7 +562,10 @@ module ORB
     # ---- engine step -----------------------------------------------------
 
     def __sdl_tick__(sdl_tick)
-      @last_sdl_tick ||= sdl_tick
+      last = @last_sdl_tick
+      # A clock that went backwards (the engine's millisecond counter wraps
+      # after 49 days) restarts the 16 ms spacing instead of stalling.
+      @last_sdl_tick = sdl_tick if last.nil? || sdl_tick < last
       @sdl_tick = sdl_tick
       return nil if sdl_tick - @last_sdl_tick < 16
       @last_sdl_tick = sdl_tick

@@ -82,6 +82,21 @@ class RuntimeTestFakeFile
   end
 end
 
+# A file binding whose every read and write raises.
+class RuntimeTestFailingFile
+  def read(_path)
+    raise "disk on fire"
+  end
+
+  def write(_path, _text)
+    raise "disk on fire"
+  end
+
+  def append(_path, _text)
+    raise "disk on fire"
+  end
+end
+
 def runtime_test_swap(ivar, replacement)
   saved = $orb.instance_variable_get(ivar)
   $orb.instance_variable_set(ivar, replacement)
@@ -222,6 +237,23 @@ def test_file_services_over_the_game_dir args, assert
   assert.nil! orb.read_file("tmp_runtime_tests/never_written.txt")
 end
 
+def test_file_errors_are_wrapped args, assert
+  orb = args.orb
+  messages = []
+  runtime_test_swap(:@ffi_file, RuntimeTestFailingFile.new) do
+    [[:read_file, ["a.txt"]], [:write_file, ["a.txt", "x"]], [:append_file, ["a.txt", "x"]]].each do |name, call_args|
+      begin
+        orb.__send__(name, *call_args)
+      rescue => e
+        messages << e.message
+      end
+    end
+  end
+  assert.equal! messages, ["* ERROR:\n~$orb.read_file~ for a.txt failed.\ndisk on fire\n",
+                           "* ERROR:\n~$orb.write_file~ for a.txt failed.\ndisk on fire\n",
+                           "* ERROR:\n~$orb.append_file~ for a.txt failed.\ndisk on fire\n"]
+end
+
 def test_relative_game_dir_and_joined_paths args, assert
   orb = args.orb
   [
@@ -312,6 +344,45 @@ def test_top_level_names_and_globals args, assert
   assert.equal! args.inputs.controllers.length, 4
   assert.false! args.orb.production?
   assert.false! args.orb.is_vr
+end
+
+def test_runtime_class_tree args, assert
+  names = %w[
+    ORB::Runtime ORB::Runtime::CBridge ORB::Runtime::Hotload ORB::Runtime::Framerate ORB::Runtime::Draw
+    ORB::Runtime::DrawVR ORB::Runtime::AsyncRequire ORB::Runtime::Autocomplete
+    ORB::Runtime::SaveStateLoadState ORB::Runtime::Notify ORB::Runtime::ProcessARGSV
+    ORB::Runtime::AutoTest ORB::Runtime::Deprecated ORB::Runtime::DeveloperSupport
+    ORB::Runtime::Window ORB::Runtime::Platform ORB::Runtime::Require ORB::Runtime::A11y
+    ORB::Runtime::HTTPRequest ORB::Runtime::HTTPCallbacks ORB::Runtime::LoadError ORB::Runtime::Messages
+    ORB::Args AudioHash ORB::Outputs ORB::TopLevelOutputs ORB::RenderTargetOutputs ORB::OutputsArray
+    ORB::SolidsOutputsArray ORB::SpritesOutputsArray ORB::LabelsOutputsArray ORB::LinesOutputsArray
+    ORB::BordersOutputsArray ORB::StaticSolidsOutputsArray ORB::StaticSpritesOutputsArray
+    ORB::StaticLabelsOutputsArray ORB::StaticLinesOutputsArray ORB::StaticBordersOutputsArray
+    ORB::ReservedOutputsArray ORB::DebugOutputsArray ORB::GenericOutputsArray ORB::Sound
+    ORB::Inputs ORB::Keyboard ORB::KeyboardKeys ORB::Mouse ORB::MouseButton ORB::MousePoint
+    ORB::FingerTouch ORB::Controller ORB::Controller::Keys ORB::Controller::Config ORB::Grid ORB::Layout
+    ORB::Geometry ORB::Easing ORB::Fn ORB::Entity ORB::StrictEntity ORB::OpenEntity ORB::Serialize
+    ORB::Primitive ORB::Primitive::Sprite ORB::Primitive::Label ORB::Primitive::Solid ORB::Primitive::Border
+    ORB::Primitive::Line ORB::Primitive::Triangle ORB::Primitive::Point ORB::Primitive::Rect
+    ORB::Primitive::Color ORB::Primitive::ConversionCapabilities AttrORB AttrSprite AttrLabel AttrRect
+    AttrLine ORB::Console ORB::Console::Prompt ORB::Console::Menu ORB::Console::Color
+    ORB::Console::FontStyle ORB::ConsoleEvaluator ORB::Log ORB::Cvar ORB::Cvars ORB::Recording
+    ORB::Replay ORB::Tests ORB::Assert ORB::Api ORB::RemoteHotloadClient ORB::RemoteHotloadClientWrapper
+    ORB::Backup ORB::Benchmark ORB::TextureAtlas ORB::A11yEmulation ORB::PixelArray ORB::Help
+    ORB::Wizards FFI::Draw Cvars
+  ]
+  missing = names.reject do |name|
+    scope = Object
+    name.split("::").all? do |part|
+      found = scope.const_defined?(part, false) || (scope.equal?(Object) && scope.const_defined?(part))
+      scope = scope.const_get(part) if found
+      found
+    end
+  end
+  assert.equal! missing, []
+  [ORB::Runtime::CBridge, ORB::Runtime::AutoTest, ORB::Runtime::ProcessARGSV].each do |mod|
+    assert.true! ORB::Runtime.include?(mod), mod.to_s
+  end
 end
 
 def test_cvar_mirror_and_register_cvar args, assert
