@@ -18,7 +18,6 @@ SCRIPT=$(readlink -f "${BASH_SOURCE[0]}")
 REPO=$(cd "$(dirname "$SCRIPT")/.." && pwd)
 CONF_DIR=$REPO/scripts/mruby
 CONFIG=$CONF_DIR/build_config.rb
-PATCH=$CONF_DIR/integer-division.patch
 ALLOWLIST=$CONF_DIR/expected_test_failures.txt
 [ -n "${MOONFORGE_CACHE:-}${XDG_CACHE_HOME:-}${HOME:-}" ] || die "no cache directory: set MOONFORGE_CACHE or HOME"
 CACHE=${MOONFORGE_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/moonforge}
@@ -48,7 +47,7 @@ compute_key() {
     printf 'mruby source %s\n' "$1"
     cd "$REPO"
     sha256sum "${SCRIPT#"$REPO"/}" scripts/mruby/build_config.rb \
-      scripts/mruby/integer-division.patch scripts/mruby/expected_test_failures.txt
+      scripts/mruby/*.patch scripts/mruby/expected_test_failures.txt
     if [ -d runtime/gems ]; then
       find runtime/gems -mindepth 1 -type d -printf 'dir %p\n' | LC_ALL=C sort
       find runtime/gems \( -type f -o -type l \) -print0 | LC_ALL=C sort -z | xargs -0 -r sha256sum
@@ -117,8 +116,10 @@ mkdir -p "$work"
 # The cached source stays pristine: every key patches its own copy.
 log "preparing mruby $version for ${key:0:16} in $work"
 cp -a "$SRC" "$work/mruby"
-patch -d "$work/mruby" -p1 --forward --batch --quiet <"$PATCH" \
-  || die "$PATCH does not apply to mruby $version"
+for patch_file in "$CONF_DIR"/*.patch; do
+  patch -d "$work/mruby" -p1 --forward --batch --quiet <"$patch_file" \
+    || die "$patch_file does not apply to mruby $version"
+done
 
 # The build config decides compilers and flags; variables from the caller's
 # environment (a make or CI run) would change the result without changing the key.
@@ -284,6 +285,11 @@ check.('"ab".center(7)', "ab".center(7), "  ab   ")
 check.('"ab".ljust(5, "xy")', "ab".ljust(5, "xy"), "abxyx")
 check.('"ab".rjust(5, "xy")', "ab".rjust(5, "xy"), "xyxab")
 check.('[1, 2].product([3, 4])', [1, 2].product([3, 4]), [[1, 3], [1, 4], [2, 3], [2, 4]])
+# send and __send__ hand their arguments to method_missing unchanged.
+ghost = Class.new { def method_missing(name, *args); [name, args]; end }.new
+check.('send(:zz=, 5) via method_missing', ghost.send(:zz=, 5), [:zz=, [5]])
+check.('__send__(:f, 1, 2) via method_missing', ghost.__send__(:f, 1, 2), [:f, [1, 2]])
+check.('send(:g) via method_missing', ghost.send(:g), [:g, []])
 raises.('7.div(0)', ZeroDivisionError) { 7.div(0) }
 raises.('1/nil', TypeError) { 1/nil }
 if bad.empty?
