@@ -16,6 +16,7 @@
 #include "net/http.h"
 #include "render/draw.h"
 #include "render/render_context.h"
+#include "render/scene.h"
 #include "stream/threadstream.h"
 
 SDL_atomic_t sleep_occurred_flag;
@@ -128,8 +129,7 @@ bool simulation_iteration(void)
     current_stream = threadstream_allocate();
     if (!current_stream)
         return false;
-    threadstream_pack_int(current_stream, 0);
-    threadstream_pack_int(current_stream, 1);
+    scene_write_frame_header(current_stream);
 
     unsigned sim_fps = fps_iteration(&simulation_fps);
     unsigned render_fps = (unsigned)SDL_AtomicGet(&rc->render_fps_published);
@@ -170,8 +170,7 @@ bool simulation_iteration(void)
     if (current_stream->failed) {
         threadstream_free(current_stream);
     } else {
-        Sint32 stamp = (Sint32)(SDL_GetTicks() - renderstream_tick_offset());
-        SDL_memcpy(current_stream->data, &stamp, sizeof stamp);
+        scene_write_frame_stamp(current_stream, (Sint32)(SDL_GetTicks() - renderstream_tick_offset()));
         threadstreamqueue_putitem(rc->scene_queue, current_stream);
     }
     current_stream = nullptr;

@@ -26,6 +26,7 @@
 #include "log/log.h"
 #include "net/http.h"
 #include "render/render_context.h"
+#include "render/scene.h"
 #include "stream/threadstream.h"
 
 SDL_atomic_t atomic_is_first_simulation_iteration;
@@ -339,14 +340,9 @@ void engine_startup(int argc, char **argv)
         startup_failure("Out of memory!");
 
     threadstream *first = threadstream_allocate();
-    if (first) {
-        threadstream_pack_int(first, 0);
-        threadstream_pack_int(first, 1);
-        threadstream_pack_int(first, 7);
-        threadstream_pack_float(first, 0.0f);
-        threadstream_pack_float(first, (float)engine_render_context->canvas_h);
-        threadstream_pack_int(first, -1);
-    }
+    scene_grid first_grid = {0.0f, (float)engine_render_context->canvas_h, -1};
+    if (first && !(scene_write_frame_header(first) && scene_write_grid(first, &first_grid)))
+        first->failed = 1;
 
     if (!script_host_setup(engine_render_context, engine_strings.exe_path, engine_strings.command_line,
                            engine_strings.game_dir, engine_strings.base_dir))

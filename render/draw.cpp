@@ -9,14 +9,11 @@
 #include "config/metadata.h"
 #include "engine/engine.h"
 #include "render/render_context.h"
+#include "render/scene.h"
 #include "stream/threadstream.h"
 
 static_assert(sizeof(SDL_Event) == 56, "event streams carry 56-byte events");
 
-enum {
-    SCENE_TAG_PADDING = 0,
-    SCENE_TAG_GRID = 7,
-};
 
 static void automatic_orientation(render_context *rc)
 {
@@ -89,22 +86,21 @@ static void poll_events(render_context *rc)
 
 void draw_scene(render_context *rc, threadstream *scene, int commands_only, int replay)
 {
-    scene->read_pos = 8;
-    while (!threadstream_eos(scene)) {
-        Sint32 tag = threadstream_unpack_int(scene);
-        if (scene->failed)
-            break;
+    scene_rewind(scene);
+    scene_frame_header header;
+    if (!scene_read_frame_header(scene, &header))
+        return;
+    Sint32 tag;
+    while (!threadstream_eos(scene) && scene_read_tag(scene, &tag)) {
         if (tag == SCENE_TAG_PADDING)
             continue;
         if (tag != SCENE_TAG_GRID)
             break;   // an unknown record cannot be skipped: the format has no lengths
-        float ox = threadstream_unpack_float(scene);
-        float oy = threadstream_unpack_float(scene);
-        threadstream_unpack_int(scene);
-        if (scene->failed)
+        scene_grid grid;
+        if (!scene_read_grid(scene, &grid))
             break;
-        rc->grid_origin_x = (int)ox;
-        rc->grid_origin_y = (int)oy;
+        rc->grid_origin_x = (int)grid.origin_x;
+        rc->grid_origin_y = (int)grid.origin_y;
         SDL_AtomicSet(&rc->size_change_pending, 1);
         SDL_AtomicSet(&rc->grid_set, 1);
         rc->grid_centred = rc->grid_origin_y == (rc->landscape ? 360 : 640);
@@ -154,7 +150,7 @@ int draw_iteration(render_context *rc)
             SDL_SetRenderDrawColor(rc->renderer, rc->clear_r, rc->clear_g, rc->clear_b, 255);
             SDL_RenderClear(rc->renderer);
         }
-        scene->read_pos = 0;
+        scene_rewind(scene);
         rc->current_scene = scene;
     } else {
         SDL_SetRenderDrawColor(rc->renderer, 0, 0, 0, 255);

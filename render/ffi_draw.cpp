@@ -9,9 +9,8 @@
 #include <mruby/class.h>
 
 #include "engine/engine.h"
+#include "render/scene.h"
 #include "stream/threadstream.h"
-
-enum { SCENE_TAG_GRID = 7 };
 
 static mrb_value draw_pending(mrb_state *mrb, mrb_value self) { return mrb_nil_value(); }
 
@@ -29,13 +28,10 @@ static mrb_value draw_set_grid(mrb_state *mrb, mrb_value self)
 {
     mrb_value ox, oy, n;
     mrb_get_args(mrb, "ooo", &ox, &oy, &n);
-    threadstream *s = simulation_current_stream();
-    if (s) {
-        threadstream_pack_int(s, SCENE_TAG_GRID);
-        threadstream_pack_float(s, (float)number_arg(ox));
-        threadstream_pack_float(s, (float)number_arg(oy));
-        threadstream_pack_float_as_int(s, number_arg(n));
-    }
+    double direction = number_arg(n);
+    scene_grid grid = {(float)number_arg(ox), (float)number_arg(oy),
+                       direction != direction ? 0 : (Sint32)SDL_clamp(direction, -2147483648.0, 2147483647.0)};
+    scene_write_grid(simulation_current_stream(), &grid);
     return mrb_nil_value();
 }
 

@@ -7,6 +7,7 @@
 #include "config/cvar.h"
 #include "config/metadata.h"
 #include "log/log.h"
+#include "render/texture_cache.h"
 #include "stream/threadstream.h"
 
 Sint32 cvar_renderer_fullscreen;
@@ -286,6 +287,12 @@ render_context *render_context_new(int development, int runtime_flag)
         return nullptr;
     }
     rc->solid = make_solid(rc->renderer);
+    rc->textures = texture_map_new();
+    rc->cursors = cursor_map_new();
+    if (!rc->textures || !rc->cursors) {
+        render_context_delete(rc);
+        return nullptr;
+    }
 
     SDL_RenderSetLogicalSize(rc->renderer, rc->created_window_w, rc->created_window_h);
     SDL_SetRenderDrawBlendMode(rc->renderer, SDL_BLENDMODE_BLEND);
@@ -318,6 +325,8 @@ void render_context_delete(render_context *rc)
 {
     if (!rc)
         return;
+    texture_map_delete(rc->textures);
+    cursor_map_delete(rc->cursors);
     if (rc->checkerboard)
         SDL_DestroyTexture(rc->checkerboard);
     if (rc->solid)
@@ -334,4 +343,24 @@ void render_context_delete(render_context *rc)
     if (rc->event_queue)
         threadstreamqueue_unref(rc->event_queue);
     SDL_free(rc);
+}
+
+void render_context_recover_render_targets(render_context *rc)
+{
+    if (rc->capture_target) {
+        SDL_DestroyTexture(rc->capture_target);
+        rc->capture_target = nullptr;
+    }
+    texture_map_recover_render_targets(rc->textures);
+}
+
+void render_context_recover_textures(render_context *rc)
+{
+    if (rc->checkerboard) {
+        SDL_DestroyTexture(rc->checkerboard);
+        rc->checkerboard = make_checkerboard(rc->renderer);
+        if (!rc->checkerboard)
+            log_error("Render", "Failed to recreate the checkerboard fallback texture!");
+    }
+    texture_map_recover_textures(rc->textures);
 }

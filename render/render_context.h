@@ -10,6 +10,8 @@
 
 struct threadstream;
 struct threadstreamqueue;
+struct texture_map;
+struct cursor_map;
 
 struct render_context {
     threadstreamqueue *scene_queue;   // simulation -> render
@@ -22,6 +24,8 @@ struct render_context {
     SDL_Texture *checkerboard;
     SDL_Texture *solid;
     SDL_Texture *capture_target;
+    cursor_map *cursors;
+    texture_map *textures;           // created before the simulation starts; guarded by its own lock
 
     Uint32 window_id;
     float pixel_density;
@@ -78,3 +82,9 @@ void render_context_delete(render_context *rc);
 void render_context_update_sizes(render_context *rc);
 void render_context_update_orientation(render_context *rc);
 void render_context_update_scale_quality(void);
+// Destroys the capture target and every render target's texture (entries
+// stay and are recreated by the next pass that names them).
+void render_context_recover_render_targets(render_context *rc);
+// Rebuilds the built-in textures and drops every image texture after the
+// renderer lost them; images load again on their next use.
+void render_context_recover_textures(render_context *rc);
