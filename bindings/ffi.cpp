@@ -201,6 +201,8 @@ static mrb_value ffi_init_body(mrb_state *mrb, void *userdata)
     // The remaining bindings register here, in this order: code generation,
     // Fn, geometry, outputs, matrices, the Array extensions, String.split,
     // the Hash and Enumerable extensions, then Zlib.
+    ffi_codegen_register(mrb, ffi);
+    ffi_zlib_register(mrb);
 
     mrb_define_method(mrb, mrb->array_class, "value", ffi_array_value, MRB_ARGS_REQ(1));
     return mrb_nil_value();

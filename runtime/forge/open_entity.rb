@@ -1,25 +1,45 @@
 # ORB::OpenEntity: the default `args.state`, a bag of properties kept in one
-# Hash. A property is read or written by name; the accessor is defined on
-# the class on first use so later calls are direct method calls. Unset
-# properties read as nil (see NilClassFalseClass for auto-creation).
+# Hash. A property is read or written by name; the first call of a name
+# goes through method_missing, which defines a reader or writer for it on
+# the class, so every later call of that name (on any entity) is a plain
+# method call. Unset properties read as nil and arm nil punning (see
+# NilClassFalseClass).
 module ORB
   class OpenEntity
     include Geometry
 
     attr_accessor :__touched__, :__contains_array_indexers__
 
-    RESERVED_KEYS = [:entity_id, :entity_type, :__thrash_count__, :entity_name,
-                     :created_at, :global_created_at].freeze
-    OPERATORS = [:+, :-, :*, :/].freeze
+    RESERVED_KEYS = { entity_id: true, entity_type: true, __thrash_count__: true, entity_name: true,
+                      created_at: true, global_created_at: true }.freeze
+    OPERATORS = { :+ => true, :- => true, :* => true, :/ => true }.freeze
+    # Shared by every entity until save data gives one its own.
+    NO_REFS = {}.freeze
+
+    ARRAY_INDEXERS_NOTE = "* IMPORTANT:\n" \
+                          "This dynamic entity contains array indexers. You may want to use attributes instead of the hash function to exclude reserved keys which are not numeric.\n" \
+                          "\n".freeze
+    HASH_RENAMED_WARNING = "* WARNING:\n" \
+                           "Entity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n".freeze
+    ATTRIBUTES_ERROR = "* ERROR: You cannot use the property ~attributes~ for an object under ~args.state~ because it would overwrite ~Object::attributes~. Please pick a different property name.".freeze
 
     def initialize(name = nil)
-      @hash = { entity_id: Entity.id!, entity_keys_by_ref: {} }
+      @hash = { entity_id: Entity.id!, entity_keys_by_ref: NO_REFS }
       @hash[:entity_name] = name if name
       @__touched__ = false
       @__contains_array_indexers__ = false
+      OpenEntity.__trace_new__ if $trace_nil_punning
     end
 
     def as_hash
+      if @__contains_array_indexers__
+        Entity.__log_once__(:entity_contains_array_indexers, ORB::Log::LEVEL_INFO, ARRAY_INDEXERS_NOTE)
+      end
+      @hash
+    end
+
+    # The property Hash for the runtime's own use (no notes logged).
+    def __hash__
       @hash
     end
 
@@ -29,45 +49,51 @@ module ORB
 
     def [](key)
       value = @hash[key]
-      NilClassFalseClass.arm!(@hash, key) if value.nil?
+      NilClassFalseClass.arm!(@hash, key, self) unless value
       value
     end
 
     def []=(key, value)
-      @__contains_array_indexers__ = true if key.is_a?(Integer) && !@hash.key?(key)
+      @__contains_array_indexers__ = true if key.is_a?(Integer) && @hash[key].nil?
       @hash[key] = value
     end
 
+    # key may be a list of keys: the path is created with new entities where
+    # it does not exist yet.
     def set!(key, value)
-      if key.is_a?(Array)
-        target = self
-        key[0..-2].each do |k|
-          nxt = target[k]
-          unless nxt
-            nxt = OpenEntity.new(k)
-            target[k] = nxt
-          end
-          target = nxt
+      return @hash[key] = value unless key.is_a?(Array)
+      return nil if key.empty?
+      target = self
+      last = key.length - 1
+      i = 0
+      while i < last
+        k = key[i]
+        container = target.is_a?(OpenEntity) ? target.__hash__ : target
+        nxt = container[k]
+        unless nxt
+          nxt = OpenEntity.new(k)
+          container[k] = nxt
         end
-        target[key[-1]] = value
-      else
-        @hash[key] = value
+        target = nxt
+        i += 1
       end
+      container = target.is_a?(OpenEntity) ? target.__hash__ : target
+      container[key[last]] = value
     end
 
     def attributes
       result = {}
-      @hash.each { |k, v| result[k] = v unless RESERVED_KEYS.include?(k) }
+      @hash.each { |k, v| result[k] = v unless RESERVED_KEYS[k] }
       result
     end
 
     def attributes=(_value)
-      raise "* ERROR: You cannot use the property ~attributes~ for an object under ~args.state~ because it would overwrite ~Object::attributes~. Please pick a different property name."
+      raise ATTRIBUTES_ERROR
     end
 
     def merge(*others)
       result = @hash.dup
-      others.each { |o| result.merge!(o.is_a?(OpenEntity) ? o.as_hash : o) }
+      others.each { |o| result.merge!(o.is_a?(OpenEntity) ? o.__hash__ : o) }
       result
     end
 
@@ -86,18 +112,20 @@ module ORB
 
     def created_at_elapsed
       created = @hash[:created_at]
-      created ? Kernel.tick_count - created : nil
+      created.is_a?(Numeric) ? Kernel.tick_count - created : nil
     end
 
     def global_created_at_elapsed
       created = @hash[:global_created_at]
-      created ? Kernel.global_tick_count - created : nil
+      created.is_a?(Numeric) ? Kernel.global_tick_count - created : nil
     end
 
     def old?
       lifetime = @hash[:lifetime]
       return false unless lifetime.is_a?(Numeric)
-      created_at_elapsed > lifetime
+      elapsed = created_at_elapsed
+      return false if elapsed.nil?
+      elapsed > lifetime
     end
 
     def new?(tick_count_override = nil)
@@ -106,15 +134,12 @@ module ORB
 
     def ==(other)
       return true if equal?(other)
-      return other == entity_id if other.is_a?(Numeric)
+      return other == @hash[:entity_id] if other.is_a?(Numeric)
       nil
     end
 
     def hash
-      unless OpenEntity.hash_warned
-        OpenEntity.hash_warned = true
-        ORB::Log.warn("* WARNING:\nEntity#hash has been renamed to Entity#as_hash so as not to clober Object#hash. If you get a weird exception later on, this may end up being why (since now this function returns a fixnum and not a dictionary).\n")
-      end
+      Entity.__log_once__(:hash_renamed_to_as_hash, ORB::Log::LEVEL_WARN, HASH_RENAMED_WARNING)
       super
     end
 
@@ -131,7 +156,7 @@ module ORB
     end
 
     def method_missing(name, *args, &block)
-      return super if block || args.length > 2 || OPERATORS.include?(name)
+      return super if block || args.length > 2 || OPERATORS[name]
       text = name.to_s
       last = text[-1]
       return super if last == "!" || last == "?"
@@ -140,7 +165,7 @@ module ORB
         return __send__(name)
       end
       if args.length == 1 && last == "="
-        OpenEntity.__define_writer__(name, text[0..-2].to_sym)
+        OpenEntity.__define_writer__(name, text[0, text.length - 1].to_sym)
         return __send__(name, args[0])
       end
       nil
@@ -151,15 +176,11 @@ module ORB
     end
 
     class << self
-      attr_accessor :hash_warned
-
       def __define_reader__(name)
         define_method(name) do
           @__touched__ = true
           value = @hash[name]
-          if value.nil? && !$nil_punning_disabled
-            NilClassFalseClass.arm!(@hash, name)
-          end
+          NilClassFalseClass.arm!(@hash, name, self) unless value || $nil_punning_disabled
           value
         end
       end
@@ -167,9 +188,14 @@ module ORB
       def __define_writer__(name, key)
         define_method(name) do |value|
           @__touched__ = true
-          NilClassFalseClass.disarm! if value.nil?
+          NilClassFalseClass.disarm! if value.nil? && !$nil_punning_disabled
           @hash[key] = value
         end
+      end
+
+      def __trace_new__
+        stack = (caller(2) || []).map { |line| "** #{line}" }.join("\n")
+        ORB::Log.info("* INFO: OpenEntity#new invocation occurred (trace_nil_punning!)\n#{stack}")
       end
     end
   end
