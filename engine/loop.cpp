@@ -19,11 +19,6 @@
 #include "render/scene.h"
 #include "stream/threadstream.h"
 
-SDL_atomic_t sleep_occurred_flag;
-SDL_atomic_t wake_occurred_flag;
-SDL_atomic_t atomic_resize_occurred;
-SDL_atomic_t atomic_a11y_activation_occurred_at;
-SDL_atomic_t simulation_quit_flag;
 
 // Simulation-thread state.
 static threadstream *current_stream;

@@ -29,8 +29,6 @@
 #include "render/scene.h"
 #include "stream/threadstream.h"
 
-SDL_atomic_t atomic_is_first_simulation_iteration;
-SDL_atomic_t atomic_last_completed_global_tick_count;
 engine_saved_strings engine_strings;
 render_context *engine_render_context;
 

@@ -12,6 +12,8 @@ struct threadstream;
 struct threadstreamqueue;
 struct texture_map;
 struct cursor_map;
+struct FontAtlas;
+struct font_map;
 
 struct render_context {
     threadstreamqueue *scene_queue;   // simulation -> render
@@ -26,6 +28,8 @@ struct render_context {
     SDL_Texture *capture_target;
     cursor_map *cursors;
     texture_map *textures;           // created before the simulation starts; guarded by its own lock
+    FontAtlas *fallback_font;        // "font.ttf"
+    font_map *fonts;                 // fonts by path; measured from the simulation thread too
 
     Uint32 window_id;
     float pixel_density;
