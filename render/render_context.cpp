@@ -8,6 +8,7 @@
 #include "config/metadata.h"
 #include "log/log.h"
 #include "render/texture_cache.h"
+#include "text/fontatlas.h"
 #include "stream/threadstream.h"
 
 Sint32 cvar_renderer_fullscreen;
@@ -289,7 +290,8 @@ render_context *render_context_new(int development, int runtime_flag)
     rc->solid = make_solid(rc->renderer);
     rc->textures = texture_map_new();
     rc->cursors = cursor_map_new();
-    if (!rc->textures || !rc->cursors) {
+    rc->fonts = font_map_allocate(rc->renderer);
+    if (!rc->textures || !rc->cursors || !rc->fonts || !font_map_load_fallback(rc->fonts)) {
         render_context_delete(rc);
         return nullptr;
     }
@@ -325,6 +327,7 @@ void render_context_delete(render_context *rc)
 {
     if (!rc)
         return;
+    font_map_delete(rc->fonts);
     texture_map_delete(rc->textures);
     cursor_map_delete(rc->cursors);
     if (rc->checkerboard)
@@ -362,5 +365,8 @@ void render_context_recover_textures(render_context *rc)
         if (!rc->checkerboard)
             log_error("Render", "Failed to recreate the checkerboard fallback texture!");
     }
+    if (!font_map_load_fallback(rc->fonts))
+        log_error("Render", "Failed to recreate the fallback font!");
+    font_map_clear(rc->fonts);
     texture_map_recover_textures(rc->textures);
 }

@@ -37,7 +37,7 @@ sanitized_build() {
   phase "asan+ubsan" sanitized_build build-asan address,undefined '^unit\.'
 [ -z "$only" ] || [ "$only" = tsan ] &&
   TSAN_OPTIONS=halt_on_error=1 \
-  phase "tsan" sanitized_build build-tsan thread '^unit\.test_(stream|janitor|cvar|log)$'
+  phase "tsan" sanitized_build build-tsan thread '^unit\.test_(stream|janitor|cvar|log|fontatlas|texture_cache)$'
 
 if [ ${#failed[@]} -eq 0 ]; then
   echo "moonforge tests: PASSED (${passed[*]})"
