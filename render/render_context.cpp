@@ -7,6 +7,7 @@
 #include "config/cvar.h"
 #include "config/metadata.h"
 #include "log/log.h"
+#include "image/image.h"
 #include "render/texture_cache.h"
 #include "text/fontatlas.h"
 #include "stream/threadstream.h"
@@ -144,6 +145,42 @@ static int scale_percent_for(float step)
     return 400;
 }
 
+void render_geometry_compute(int lw, int lh, int ww, int wh, int ow, int oh, int hd, int hd_max_scale,
+                             render_geometry *g)
+{
+    if (!hd || lw <= 0 || lh <= 0) {
+        *g = {1.0f, 1.0f, 1.0f, 0, 0, 0, 0, 100};
+        return;
+    }
+    float s = SDL_min((float)ow / lw, (float)oh / lh);
+    float step = hd_max_scale >= 1 ? snap_scale(s, hd_max_scale) : s;
+    g->pixel_density = ww > 0 ? (float)ow / ww : 1.0f;
+    g->render_scale = step;
+    g->unsnapped_scale = s;
+    g->offset_x = (int)((ow - lw * (double)step) * 0.5);
+    g->offset_y = (int)((oh - lh * (double)step) * 0.5);
+    g->unsnapped_offset_x = (int)((ow - lw * (double)s) * 0.5);
+    g->unsnapped_offset_y = (int)((oh - lh * (double)s) * 0.5);
+    g->scale_percent = scale_percent_for(step);
+}
+
+void render_requested_window_size(int lw, int lh, int display_w, int display_h, int *w, int *h)
+{
+    int rw = lw, rh = lh;
+    if (display_w > 0 && display_h > 0) {
+        if (rw >= display_w) {
+            rh = (int)(display_w / ((float)rw / rh));
+            rw = display_w;
+        }
+        if (rh >= display_h) {
+            rw = (int)(display_h / ((float)rh / rw));
+            rh = display_h;
+        }
+    }
+    *w = rw;
+    *h = rh;
+}
+
 void render_context_update_sizes(render_context *rc)
 {
     int lw = rc->logical_w, lh = rc->logical_h;
@@ -153,45 +190,47 @@ void render_context_update_sizes(render_context *rc)
     if (rc->renderer)
         SDL_GetRendererOutputSize(rc->renderer, &ow, &oh);
 
-    if (cvar_game_metadata_hd) {
-        float s = SDL_min((float)ow / lw, (float)oh / lh);
-        float step = cvar_game_metadata_hd_max_scale >= 1 ? snap_scale(s, cvar_game_metadata_hd_max_scale) : s;
-        rc->pixel_density = ww > 0 ? (float)ow / ww : 1.0f;
-        rc->render_scale = step;
-        rc->offset_x = (int)((ow - lw * (double)step) * 0.5);
-        rc->offset_y = (int)((oh - lh * (double)step) * 0.5);
-        rc->unsnapped_offset_x = (int)((ow - lw * (double)s) * 0.5);
-        rc->unsnapped_offset_y = (int)((oh - lh * (double)s) * 0.5);
-        rc->published_offset_x = rc->offset_x;
-        rc->published_offset_y = rc->offset_y;
-        rc->canvas_w = lw;
-        rc->canvas_h = lh;
-        rc->output_w = ow;
-        rc->output_h = oh;
-        rc->window_w = ww;
-        rc->window_h = wh;
-        rc->unit_scale = 1.0f;
-        rc->unsnapped_scale = s;
-        rc->scale_percent = scale_percent_for(step);
-        rc->base_percent = 100;
-        rc->published_output_w = ow;
-        rc->published_output_h = oh;
-        if (rc->renderer)
-            SDL_RenderSetLogicalSize(rc->renderer, ow, oh);
-    } else {
-        rc->pixel_density = 1.0f;
-        rc->render_scale = 1.0f;
-        rc->offset_x = rc->offset_y = 0;
-        rc->unsnapped_offset_x = rc->unsnapped_offset_y = 0;
-        rc->published_offset_x = rc->published_offset_y = 0;
-        rc->canvas_w = rc->output_w = rc->window_w = rc->published_output_w = lw;
-        rc->canvas_h = rc->output_h = rc->window_h = rc->published_output_h = lh;
-        rc->unit_scale = rc->unsnapped_scale = 1.0f;
-        rc->scale_percent = rc->base_percent = 100;
-        if (rc->renderer)
-            SDL_RenderSetLogicalSize(rc->renderer, lw, lh);
-    }
+    render_geometry g;
+    render_geometry_compute(lw, lh, ww, wh, ow, oh, cvar_game_metadata_hd, cvar_game_metadata_hd_max_scale, &g);
+    int hd = cvar_game_metadata_hd != 0;
+    rc->pixel_density = g.pixel_density;
+    rc->render_scale = g.render_scale;
+    rc->offset_x = g.offset_x;
+    rc->offset_y = g.offset_y;
+    rc->unsnapped_offset_x = g.unsnapped_offset_x;
+    rc->unsnapped_offset_y = g.unsnapped_offset_y;
+    rc->published_offset_x = g.offset_x;
+    rc->published_offset_y = g.offset_y;
+    rc->canvas_w = lw;
+    rc->canvas_h = lh;
+    rc->output_w = rc->published_output_w = hd ? ow : lw;
+    rc->output_h = rc->published_output_h = hd ? oh : lh;
+    rc->window_w = hd ? ww : lw;
+    rc->window_h = hd ? wh : lh;
+    rc->unit_scale = 1.0f;
+    rc->unsnapped_scale = g.unsnapped_scale;
+    rc->scale_percent = g.scale_percent;
+    rc->base_percent = 100;
+    if (rc->renderer)
+        SDL_RenderSetLogicalSize(rc->renderer, rc->output_w, rc->output_h);
     SDL_AtomicSet(&rc->size_change_pending, 1);
+}
+
+// The game's icon; a missing or broken file leaves the default icon.
+static void set_window_icon(SDL_Window *window)
+{
+    char *path = cvar_string_dup(&cvar_game_metadata_icon);
+    int w = 0, h = 0;
+    Uint8 *px = path && *path ? load_image(path, &w, &h) : nullptr;
+    SDL_free(path);
+    if (!px)
+        return;
+    SDL_Surface *icon = SDL_CreateRGBSurfaceWithFormatFrom(px, w, h, 32, 4 * w, SDL_PIXELFORMAT_ABGR8888);
+    if (icon) {
+        SDL_SetWindowIcon(window, icon);
+        SDL_FreeSurface(icon);
+    }
+    free_image(px);
 }
 
 static SDL_Renderer *create_renderer(SDL_Window *w)
@@ -234,18 +273,11 @@ render_context *render_context_new(int development, int runtime_flag)
     rc->scale_percent = 100;
     render_context_update_scale_quality();
 
-    int req_w = rc->logical_w, req_h = rc->logical_h;
+    int req_w, req_h;
     SDL_Rect display;
-    if (SDL_GetDisplayBounds(0, &display) == 0) {
-        if (req_w >= display.w) {
-            req_h = (int)(display.w / ((float)req_w / req_h));
-            req_w = display.w;
-        }
-        if (req_h >= display.h) {
-            req_w = (int)(display.h / ((float)req_h / req_w));
-            req_h = display.h;
-        }
-    }
+    if (SDL_GetDisplayBounds(0, &display) != 0)
+        display.w = display.h = 0;
+    render_requested_window_size(rc->logical_w, rc->logical_h, display.w, display.h, &req_w, &req_h);
 
     SDL_SetHint("SDL_RENDER_LINE_METHOD", "3");
     Uint32 flags = (cvar_renderer_fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : SDL_WINDOW_RESIZABLE) | SDL_WINDOW_HIDDEN;
@@ -263,6 +295,7 @@ render_context *render_context_new(int development, int runtime_flag)
     }
     rc->window_id = SDL_GetWindowID(rc->window);
     SDL_GetWindowSize(rc->window, &rc->created_window_w, &rc->created_window_h);
+    set_window_icon(rc->window);
 
     SDL_SetHint("SDL_RENDER_BATCHING", "1");
     rc->renderer = create_renderer(rc->window);

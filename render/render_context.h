@@ -81,6 +81,21 @@ extern Uint32 cvar_webserver_port;
 extern Sint32 cvar_webserver_enabled;
 extern Sint32 cvar_webserver_remote_clients;
 
+// The canvas-to-output mapping of one size: standard mode (hd 0) is the
+// identity; HD mode scales by the smaller output/canvas ratio, snapped to
+// fixed steps and clamped when hd_max_scale is 1 or more, and centres the
+// canvas with letterbox offsets.
+struct render_geometry {
+    float pixel_density, render_scale, unsnapped_scale;
+    int offset_x, offset_y, unsnapped_offset_x, unsnapped_offset_y;
+    int scale_percent;
+};
+void render_geometry_compute(int logical_w, int logical_h, int window_w, int window_h, int output_w, int output_h,
+                             int hd, int hd_max_scale, render_geometry *out);
+// The window size asked for at creation: the canvas size, shrunk to the
+// display keeping its aspect (a display size of 0 means unknown).
+void render_requested_window_size(int logical_w, int logical_h, int display_w, int display_h, int *w, int *h);
+
 render_context *render_context_new(int development, int runtime_flag);
 void render_context_delete(render_context *rc);
 void render_context_update_sizes(render_context *rc);
