@@ -46,6 +46,8 @@ package: all
 
 bench: all
 	python3 bench/startup.py $(BUILD)/moonforge
+	python3 bench/runtime.py $(BUILD)/moonforge
+	python3 bench/draw.py $(BUILD)/bench_draw
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan

@@ -336,6 +336,7 @@ void engine_startup(int argc, char **argv)
     engine_strings.command_line = build_command_line(argc, argv);
     if (!engine_strings.game_dir || !engine_strings.base_dir || !engine_strings.exe_path || !engine_strings.command_line)
         startup_failure("Out of memory!");
+    engine_render_context->game_dir = engine_strings.game_dir;
 
     threadstream *first = threadstream_allocate();
     scene_grid first_grid = {0.0f, (float)engine_render_context->canvas_h, -1};

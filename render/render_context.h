@@ -28,8 +28,8 @@ struct render_context {
     SDL_Texture *capture_target;
     cursor_map *cursors;
     texture_map *textures;           // created before the simulation starts; guarded by its own lock
-    FontAtlas *fallback_font;        // "font.ttf"
-    font_map *fonts;                 // fonts by path; measured from the simulation thread too
+    font_map *fonts;                 // fonts by path and the fallback "font.ttf"; measured from the simulation thread too
+    const char *game_dir;            // where screenshots are written; set once by start-up, never freed
 
     Uint32 window_id;
     float pixel_density;
