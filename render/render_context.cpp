@@ -65,19 +65,6 @@ void render_context_update_scale_quality(void)
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, q);
 }
 
-static SDL_Texture *make_static_texture(SDL_Renderer *r, int w, int h, const Uint32 *pixels)
-{
-    SDL_Texture *t = SDL_CreateTexture(r, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, w, h);
-    if (!t)
-        return nullptr;
-    SDL_SetTextureBlendMode(t, SDL_BLENDMODE_BLEND);
-    if (SDL_UpdateTexture(t, nullptr, pixels, w * 4) != 0) {
-        SDL_DestroyTexture(t);
-        return nullptr;
-    }
-    return t;
-}
-
 // 16-pixel black and white squares, black at the top left, with a red
 // outermost row and column on every side.
 static SDL_Texture *make_checkerboard(SDL_Renderer *r)
@@ -93,7 +80,7 @@ static SDL_Texture *make_checkerboard(SDL_Renderer *r)
                 v = 0xFF0000FFu;
             px[y * n + x] = v;
         }
-    SDL_Texture *t = make_static_texture(r, n, n, px);
+    SDL_Texture *t = texture_create_static(r, n, n, px);
     SDL_free(px);
     return t;
 }
@@ -105,7 +92,7 @@ static SDL_Texture *make_solid(SDL_Renderer *r)
     if (!px)
         return nullptr;
     SDL_memset(px, 0xFF, (size_t)n * n * 4);
-    SDL_Texture *t = make_static_texture(r, n, n, px);
+    SDL_Texture *t = texture_create_static(r, n, n, px);
     SDL_free(px);
     return t;
 }

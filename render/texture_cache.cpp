@@ -22,7 +22,7 @@ Uint32 cache_name_hash(const char *name)
     return h;
 }
 
-static SDL_Texture *make_static_texture(SDL_Renderer *r, int w, int h, const void *pixels)
+SDL_Texture *texture_create_static(SDL_Renderer *r, int w, int h, const void *pixels)
 {
     SDL_Texture *t = SDL_CreateTexture(r, SDL_PIXELFORMAT_ABGR8888, SDL_TEXTUREACCESS_STATIC, w, h);
     if (!t)
@@ -165,7 +165,7 @@ texture_lookup lookup_texture(render_context *rc, const char *path)
 
     texture_map *map = rc->textures;
     if (e->pixels) {
-        SDL_Texture *t = make_static_texture(rc->renderer, e->width, e->height, e->pixels);
+        SDL_Texture *t = texture_create_static(rc->renderer, e->width, e->height, e->pixels);
         if (!t)
             return lookup_builtin(rc->checkerboard, CHECKERBOARD_SIZE);
         SDL_LockMutex(map->lock);
@@ -186,7 +186,7 @@ texture_lookup lookup_texture(render_context *rc, const char *path)
                      "  The texture with path =%s= has dimensions that are larger than 1600x1600  and WILL NOT "
                      "render on Android devices in HD Mode.",
                      path);
-        SDL_Texture *t = make_static_texture(rc->renderer, w, h, pixels);
+        SDL_Texture *t = texture_create_static(rc->renderer, w, h, pixels);
         free_image(pixels);
         SDL_LockMutex(map->lock);
         e->texture = t;
@@ -235,7 +235,7 @@ int texture_map_upload_pixels(render_context *rc, const char *name, int width, i
         }
     } else {
         old = t;
-        t = make_static_texture(rc->renderer, width, height, pixels);
+        t = texture_create_static(rc->renderer, width, height, pixels);
     }
 
     Uint8 *old_pixels = e->pixels != copy ? e->pixels : nullptr;

@@ -59,6 +59,10 @@ struct cursor_map {
 // texture and font maps use h & 255, the cursor map h & 15.
 Uint32 cache_name_hash(const char *name);
 
+// A static ABGR8888 texture with alpha blending holding w x h pixels; none
+// when it cannot be made or filled.
+SDL_Texture *texture_create_static(SDL_Renderer *r, int w, int h, const void *pixels);
+
 texture_map *texture_map_new(void);
 // Destroys every entry's texture, frees its pixel copy, name and the entry,
 // then the map. Accepts none.

@@ -5,6 +5,8 @@
 // (cvars, log, UUIDs, environment, platform queries).
 #include <gtest/gtest.h>
 
+#include "mruby_run.h"
+
 #include "log_capture.h"
 #include "temp_vfs.h"
 
@@ -89,37 +91,9 @@ protected:
         cvar_quit();
     }
 
-    // Runs code at the top level: the inspected result, or "Class: message"
-    // for what it raised.
-    std::string run(const std::string &code)
-    {
-        const int ai = mrb_gc_arena_save(mrb);
-        mrb_value v = mrb_load_nstring(mrb, code.data(), code.size());
-        std::string out;
-        if (mrb->exc) {
-            mrb_value e = mrb_obj_value(mrb->exc);
-            mrb->exc = nullptr;
-            mrb_value msg = mrb_funcall(mrb, e, "message", 0);
-            out = std::string(mrb_obj_classname(mrb, e)) + ": " + std::string(RSTRING_PTR(msg), RSTRING_LEN(msg));
-        } else {
-            mrb_value s = mrb_inspect(mrb, v);
-            out.assign(RSTRING_PTR(s), RSTRING_LEN(s));
-        }
-        mrb_gc_arena_restore(mrb, ai);
-        return out;
-    }
+    std::string run(const std::string &code) { return mruby_run(mrb, code); }
 
-    // Runs code that answers a String and returns its bytes.
-    std::string run_string(const std::string &code)
-    {
-        const int ai = mrb_gc_arena_save(mrb);
-        mrb_value v = mrb_load_nstring(mrb, code.data(), code.size());
-        EXPECT_EQ(mrb->exc, nullptr) << code;
-        mrb->exc = nullptr;
-        std::string out = mrb_string_p(v) ? std::string(RSTRING_PTR(v), RSTRING_LEN(v)) : "<not a String>";
-        mrb_gc_arena_restore(mrb, ai);
-        return out;
-    }
+    std::string run_string(const std::string &code) { return mruby_run_bytes(mrb, code); }
 
     void expect_cases(const std::vector<ruby_case> &cases)
     {

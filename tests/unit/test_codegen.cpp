@@ -5,6 +5,8 @@
 // deprecated FFI::Compiler#dump_codegen.
 #include <gtest/gtest.h>
 
+#include "mruby_run.h"
+
 #include "log_capture.h"
 #include "temp_vfs.h"
 
@@ -69,24 +71,7 @@ protected:
         cvar_quit();
     }
 
-    // The inspected result, or "Class: message" for what the code raised.
-    std::string run(const std::string &code)
-    {
-        const int ai = mrb_gc_arena_save(mrb);
-        mrb_value v = mrb_load_nstring(mrb, code.data(), code.size());
-        std::string out;
-        if (mrb->exc) {
-            mrb_value e = mrb_obj_value(mrb->exc);
-            mrb->exc = nullptr;
-            mrb_value msg = mrb_funcall(mrb, e, "message", 0);
-            out = std::string(mrb_obj_classname(mrb, e)) + ": " + std::string(RSTRING_PTR(msg), RSTRING_LEN(msg));
-        } else {
-            mrb_value s = mrb_inspect(mrb, v);
-            out.assign(RSTRING_PTR(s), RSTRING_LEN(s));
-        }
-        mrb_gc_arena_restore(mrb, ai);
-        return out;
-    }
+    std::string run(const std::string &code) { return mruby_run(mrb, code); }
 
     // ORB::Codegen.eval_hash of text given as bytes (no Ruby quoting).
     std::string eval_hash(const std::string &text)

@@ -3,6 +3,8 @@
 // and for non-Strings, and the output limit of the native decompressor.
 #include <gtest/gtest.h>
 
+#include "mruby_run.h"
+
 #include "temp_vfs.h"
 
 #include <stdlib.h>
@@ -76,36 +78,9 @@ protected:
         mrb_gv_set(mrb, mrb_intern_lit(mrb, "$data"), mrb_str_new(mrb, data.data(), (mrb_int)data.size()));
     }
 
-    // The inspected result, or "Class: message" for what the code raised.
-    std::string run(const std::string &code)
-    {
-        const int ai = mrb_gc_arena_save(mrb);
-        mrb_value v = mrb_load_nstring(mrb, code.data(), code.size());
-        std::string out;
-        if (mrb->exc) {
-            mrb_value e = mrb_obj_value(mrb->exc);
-            mrb->exc = nullptr;
-            mrb_value msg = mrb_funcall(mrb, e, "message", 0);
-            out = std::string(mrb_obj_classname(mrb, e)) + ": " + std::string(RSTRING_PTR(msg), RSTRING_LEN(msg));
-        } else {
-            mrb_value s = mrb_inspect(mrb, v);
-            out.assign(RSTRING_PTR(s), RSTRING_LEN(s));
-        }
-        mrb_gc_arena_restore(mrb, ai);
-        return out;
-    }
+    std::string run(const std::string &code) { return mruby_run(mrb, code); }
 
-    // The bytes of a String answered by code, or "<not a String>".
-    std::string run_bytes(const std::string &code)
-    {
-        const int ai = mrb_gc_arena_save(mrb);
-        mrb_value v = mrb_load_nstring(mrb, code.data(), code.size());
-        EXPECT_EQ(mrb->exc, nullptr) << code;
-        mrb->exc = nullptr;
-        std::string out = mrb_string_p(v) ? std::string(RSTRING_PTR(v), RSTRING_LEN(v)) : "<not a String>";
-        mrb_gc_arena_restore(mrb, ai);
-        return out;
-    }
+    std::string run_bytes(const std::string &code) { return mruby_run_bytes(mrb, code); }
 
     std::string compress(const std::string &data)
     {
