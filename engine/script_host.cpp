@@ -26,6 +26,7 @@
 #include "engine/util.h"
 #include "log/log.h"
 #include "render/ffi_draw.h"
+#include "render/packers.h"
 #include "render/render_context.h"
 
 extern "C" const uint8_t main_ruby[];
@@ -379,6 +380,7 @@ int script_host_setup(render_context *rc, const char *exe_path, const char *comm
     }
     if (!game_pre_init(mrb))
         return fail_setup();
+    packers_init(mrb);
     if (!ffi_init(game_dir, base_dir, mrb, rc)) {
         char reason[256];
         SDL_strlcpy(reason, SDL_GetError(), sizeof reason);
