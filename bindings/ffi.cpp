@@ -202,6 +202,11 @@ static mrb_value ffi_init_body(mrb_state *mrb, void *userdata)
     // Fn, geometry, outputs, matrices, the Array extensions, String.split,
     // the Hash and Enumerable extensions, then Zlib.
     ffi_codegen_register(mrb, ffi);
+    ffi_fn_register(mrb);
+    ffi_outputs_array_register(mrb);
+    ffi_array_ext_register(mrb);
+    ffi_string_split_register(mrb);
+    ffi_hash_ext_register(mrb);
     ffi_zlib_register(mrb);
 
     mrb_define_method(mrb, mrb->array_class, "value", ffi_array_value, MRB_ARGS_REQ(1));

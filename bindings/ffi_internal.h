@@ -13,6 +13,15 @@ void ffi_misc_register(mrb_state *mrb, struct RClass *ffi);
 void ffi_mrb_register(mrb_state *mrb, struct RClass *ffi);
 // ORB::Codegen (dump, eval_hash) and FFI::Compiler#dump_codegen.
 void ffi_codegen_register(mrb_state *mrb, struct RClass *ffi);
+// The core class extensions, each registered in its slot: the top-level
+// class Fn (and the same helpers on the runtime's ORB::Fn); resolved? and add_dwim on ORB::OutputsArray (only when the
+// runtime library has defined it); the Array class iteration methods;
+// String.split; the Hash properties, Hash and Enumerable class methods.
+void ffi_fn_register(mrb_state *mrb);
+void ffi_outputs_array_register(mrb_state *mrb);
+void ffi_array_ext_register(mrb_state *mrb);
+void ffi_string_split_register(mrb_state *mrb);
+void ffi_hash_ext_register(mrb_state *mrb);
 // The top-level class Zlib.
 void ffi_zlib_register(mrb_state *mrb);
 
