@@ -5,6 +5,7 @@
 module ORB
   class Controller
     include DirectionalInputHelperMethods
+    include KeyStateQueries
 
     class Keys
       LABELS = [:up, :down, :left, :right, :a, :b, :x, :y, :l1, :r1, :l2, :r2, :l3, :r3,
@@ -103,21 +104,6 @@ module ORB
       define_method(label) { @key_down.__send__(label) || @key_held.__send__(label) }
     end
 
-    def key_down?(key)
-      @key_down.__send__(key)
-    end
-
-    def key_held?(key)
-      @key_held.__send__(key)
-    end
-
-    def key_up?(key)
-      @key_up.__send__(key)
-    end
-
-    def key_down_or_held?(key)
-      key_down?(key) || key_held?(key)
-    end
 
     def activate_down(label)
       @key_down.__send__(:"#{label}=", Kernel.tick_count + 1)

@@ -189,6 +189,7 @@ module ORB
 
   class Mouse
     include Geometry
+    include KeyStateQueries
 
     attr_accessor :x, :y, :previous_x, :previous_y, :moved, :moved_at, :global_moved_at,
                   :relative_x, :relative_y, :wheel, :has_focus, :button_bits,
@@ -284,21 +285,6 @@ module ORB
       @buttons.x2.click || @buttons.x2.held
     end
 
-    def key_down?(key)
-      @key_down.__send__(key)
-    end
-
-    def key_held?(key)
-      @key_held.__send__(key)
-    end
-
-    def key_up?(key)
-      @key_up.__send__(key)
-    end
-
-    def key_down_or_held?(key)
-      key_down?(key) || key_held?(key)
-    end
 
     def point
       { x: @x, y: @y, w: 0, h: 0 }

@@ -1,6 +1,26 @@
 # Per-button views of the mouse (`mouse.key_down.left` and so on): each
 # answers that button's click, held or up point.
 module ORB
+  # Queries by key name over the three per-tick key views (@key_down,
+  # @key_held, @key_up), shared by the mouse and the controllers.
+  module KeyStateQueries
+    def key_down?(key)
+      @key_down.__send__(key)
+    end
+
+    def key_held?(key)
+      @key_held.__send__(key)
+    end
+
+    def key_up?(key)
+      @key_up.__send__(key)
+    end
+
+    def key_down_or_held?(key)
+      key_down?(key) || key_held?(key)
+    end
+  end
+
   class MouseKeys
     def initialize(mouse)
       @mouse = mouse
