@@ -45,3 +45,4 @@ int simulation_thread_main(void *render_ctx);
 // steps); the draw bindings write into it.
 struct threadstream;
 threadstream *simulation_current_stream(void);
+void simulation_set_current_stream(threadstream *s);

@@ -10,3 +10,9 @@ SDL_atomic_t wake_occurred_flag;
 SDL_atomic_t atomic_resize_occurred;
 SDL_atomic_t atomic_a11y_activation_occurred_at;
 SDL_atomic_t simulation_quit_flag;
+
+static threadstream *current_scene_stream;
+
+threadstream *simulation_current_stream(void) { return current_scene_stream; }
+
+void simulation_set_current_stream(threadstream *s) { current_scene_stream = s; }

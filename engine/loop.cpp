@@ -23,7 +23,6 @@
 // Simulation-thread state.
 static threadstream *current_stream;
 
-threadstream *simulation_current_stream(void) { return current_stream; }
 static fps_counter simulation_fps;
 static Uint32 next_fps_log_time;
 static int last_mouse[4];   // x, y, relative x, relative y
@@ -122,6 +121,7 @@ bool simulation_iteration(void)
 
     int arena = script_host_arena_save();
     current_stream = threadstream_allocate();
+    simulation_set_current_stream(current_stream);
     if (!current_stream)
         return false;
     scene_write_frame_header(current_stream);
@@ -140,6 +140,7 @@ bool simulation_iteration(void)
         reboot(rc);
         threadstream_free(current_stream);
         current_stream = nullptr;
+        simulation_set_current_stream(nullptr);
         return true;
     }
 
@@ -160,7 +161,7 @@ bool simulation_iteration(void)
     game_tick();
     script_host_gc_step();
     audio_update_simulation_state();
-    outputs_walk(current_stream);
+    script_host_walk_outputs(current_stream);
 
     if (current_stream->failed) {
         threadstream_free(current_stream);
@@ -169,6 +170,7 @@ bool simulation_iteration(void)
         threadstreamqueue_putitem(rc->scene_queue, current_stream);
     }
     current_stream = nullptr;
+    simulation_set_current_stream(nullptr);
 
     http_tick();
     int quit = runtime_quit_requested();

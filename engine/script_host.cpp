@@ -26,8 +26,10 @@
 #include "engine/util.h"
 #include "log/log.h"
 #include "render/ffi_draw.h"
+#include "render/outputs.h"
 #include "render/packers.h"
 #include "render/render_context.h"
+#include "render/texture_atlas.h"
 
 extern "C" const uint8_t main_ruby[];
 
@@ -37,7 +39,7 @@ game the_game;
 static struct {
     mrb_sym sdl_tick, current_fps, reboot_requested, reboot, key_down, key_held, key_up;
     mrb_sym windowevent_size_changed, new_log_entry, quit_requested, tick_count, global_tick_count;
-    mrb_sym quit, quit_bang, get_ruby_reload_list, reload_complete, ffi_draw, new_;
+    mrb_sym quit, quit_bang, get_ruby_reload_list, reload_complete, ffi_draw, new_, get_texture_atlas;
     mrb_sym sticks[GAME_PLAYERS][4];
     mrb_sym tracked[3];
 } sym;
@@ -262,6 +264,7 @@ static void intern_symbols(mrb_state *mrb)
     sym.reload_complete = mrb_intern_lit(mrb, "reload_complete");
     sym.ffi_draw = mrb_intern_lit(mrb, "ffi_draw");
     sym.new_ = mrb_intern_lit(mrb, "new");
+    sym.get_texture_atlas = mrb_intern_lit(mrb, "get_texture_atlas");
     for (int p = 0; p < GAME_PLAYERS; p++)
         for (int a = 0; a < 4; a++) {
             char name[40];
@@ -336,11 +339,36 @@ static int game_init(mrb_state *mrb, const char *exe_path, const char *command_l
     return 1;
 }
 
+// The HD variants of the game's sprites, found once per setup; without HD
+// the map stays empty and sprites draw their own paths.
+static void load_texture_atlas(mrb_state *mrb)
+{
+    texture_atlas_clear();
+    if (!cvar_game_metadata_hd)
+        return;
+    int arena = mrb_gc_arena_save(mrb);
+    char *dir = cvar_string_dup(&cvar_game_metadata_sprites_directory);
+    mrb_value arg = mrb_str_new_cstr(mrb, dir ? dir : "");
+    SDL_free(dir);
+    mrb_value map = runtime_call(sym.get_texture_atlas, 1, &arg);
+    texture_atlas_load(mrb, map);
+    if (mrb->exc) {
+        mrb_value exc = mrb_obj_value(mrb->exc);
+        mrb->exc = nullptr;
+        log_exception(mrb, exc, "get_texture_atlas");
+        texture_atlas_clear();
+    }
+    log_debug("Engine", "HD texture atlases: %d image(s) with variants", texture_atlas_count());
+    mrb_gc_arena_restore(mrb, arena);
+}
+
 static void close_interpreter(void)
 {
     if (!the_game.mrb)
         return;
     cvar_set_register_callback(nullptr, nullptr);
+    outputs_unbind();
+    texture_atlas_clear();
     mrb_close(the_game.mrb);
     the_game.mrb = nullptr;
     runtime_object = mrb_nil_value();
@@ -381,6 +409,7 @@ int script_host_setup(render_context *rc, const char *exe_path, const char *comm
     if (!game_pre_init(mrb))
         return fail_setup();
     packers_init(mrb);
+    outputs_init(mrb);
     if (!ffi_init(game_dir, base_dir, mrb, rc)) {
         char reason[256];
         SDL_strlcpy(reason, SDL_GetError(), sizeof reason);
@@ -408,7 +437,10 @@ int script_host_setup(render_context *rc, const char *exe_path, const char *comm
 
     mrb_load_string(mrb, "def tick args; end;");
     mrb->exc = nullptr;
-    // HD texture atlases join here when HD sprite discovery lands.
+    load_texture_atlas(mrb);
+    outputs_binding binding = {runtime_object, draw_object, the_game.open_entity_class, the_game.strict_entity_class,
+                               the_game.attr_sprite_module, the_game.top_level_outputs_class, rc};
+    outputs_bind(&binding);
     return 1;
 }
 
@@ -545,4 +577,37 @@ void run_test_class(const char *class_name, mrb_state *mrb)
 
 void run_tests(void) {}
 
-void outputs_walk(threadstream *) {}
+static mrb_value walk_body(mrb_state *mrb, void *scene)
+{
+    outputs_walk(mrb, (threadstream *)scene);
+    return mrb_nil_value();
+}
+
+void script_host_walk_outputs(threadstream *scene)
+{
+    static char last_failure[256];
+    mrb_state *mrb = the_game.mrb;
+    if (!mrb || !scene)
+        return;
+    int arena = mrb_gc_arena_save(mrb);
+    mrb_bool failed = FALSE;
+    mrb_value result = mrb_protect_error(mrb, walk_body, scene, &failed);
+    if (failed || mrb->exc) {
+        mrb_value exc = failed ? result : mrb_obj_value(mrb->exc);
+        mrb->exc = nullptr;
+        outputs_walk_abandon();
+        scene->failed = 1;
+        // A broken primitive fails every step the same way: log it once
+        // until the walk succeeds or fails differently.
+        mrb_value text = mrb_protect_error(mrb, inspect_body, &exc, &failed);
+        mrb->exc = nullptr;
+        const char *message = (!failed && mrb_string_p(text)) ? mrb_str_to_cstr(mrb, text) : mrb_obj_classname(mrb, exc);
+        if (SDL_strncmp(message, last_failure, sizeof last_failure - 1) != 0) {
+            SDL_strlcpy(last_failure, message, sizeof last_failure);
+            log_exception(mrb, exc, "drawing the outputs");
+        }
+    } else {
+        last_failure[0] = '\0';
+    }
+    mrb_gc_arena_restore(mrb, arena);
+}

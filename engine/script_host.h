@@ -68,5 +68,7 @@ int script_host_exit_status(void);
 void run_test_class(const char *class_name, mrb_state *mrb);
 void run_tests(void);
 
-// Walks the runtime's outputs into the scene stream.
-void outputs_walk(threadstream *scene);
+// Walks the runtime's outputs into the scene stream. An exception raised by
+// the runtime's drawing is logged (a repeat of the same message only once)
+// and the scene is marked failed, so a half-written scene is never drawn.
+void script_host_walk_outputs(threadstream *scene);

@@ -811,6 +811,7 @@ static int read_grid(draw_state *st, threadstream *s)
     SDL_AtomicSet(&rc->grid_set, 1);
     st->grid_set = 1;
     rc->grid_centred = rc->grid_origin_y == (rc->landscape ? 360 : 640);
+    render_context_publish(rc);
     return 1;
 }
 

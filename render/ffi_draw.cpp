@@ -1,61 +1,392 @@
-// FFI::Draw: the 46 native methods the runtime library calls to draw and to
-// command the window. At this stage only the grid record is written; the
-// primitive and window methods accept their arguments and answer nil until
-// the packers and window commands land. Depends on mruby, the thread streams
-// and the simulation's current scene stream.
+// FFI::Draw: the native methods the runtime library calls to draw into the
+// current step's scene stream and to command the window. The primitive
+// methods take their fields positionally (nil for any field takes its
+// default) and share the packers' record writers, so sanitising, the alpha
+// rule and the HD atlas choice are the same as for packed Hashes. Window
+// and cursor commands accept their arguments and answer nil until their
+// executors land. Depends on mruby, the packers, the scene writers and the
+// outputs walker's binding.
 #include "render/ffi_draw.h"
 
 #include <mruby.h>
+#include <mruby/array.h>
 #include <mruby/class.h>
+#include <mruby/hash.h>
+#include <mruby/string.h>
 
 #include "engine/engine.h"
+#include "render/outputs.h"
+#include "render/packers.h"
 #include "render/scene.h"
+#include "stream/ruby_pack.h"
 #include "stream/threadstream.h"
 
 static mrb_value draw_pending(mrb_state *mrb, mrb_value self) { return mrb_nil_value(); }
 
-static double number_arg(mrb_value v)
+// The method's arguments, exactly count of them.
+static const mrb_value *args_exactly(mrb_state *mrb, mrb_int count)
 {
-    if (mrb_float_p(v))
-        return mrb_float(v);
-    if (mrb_fixnum_p(v))
-        return (double)mrb_fixnum(v);
-    return 0.0;
+    const mrb_value *argv;
+    mrb_int argc;
+    mrb_get_args(mrb, "*", &argv, &argc);
+    if (argc != count)
+        mrb_raisef(mrb, E_ARGUMENT_ERROR, "wrong number of arguments (given %i, expected %i)", argc, count);
+    return argv;
 }
 
-// set_grid(origin x, origin y, n): the grid record of this step's scene.
-static mrb_value draw_set_grid(mrb_state *mrb, mrb_value self)
+static void require_string(mrb_state *mrb, mrb_value v, const char *what)
 {
-    mrb_value ox, oy, n;
-    mrb_get_args(mrb, "ooo", &ox, &oy, &n);
-    double direction = number_arg(n);
-    scene_grid grid = {(float)number_arg(ox), (float)number_arg(oy),
-                       direction != direction ? 0 : (Sint32)SDL_clamp(direction, -2147483648.0, 2147483647.0)};
-    scene_write_grid(simulation_current_stream(), &grid);
+    if (!mrb_string_p(v))
+        mrb_raisef(mrb, E_TYPE_ERROR, "%s must be a String (given %s)", what, mrb_obj_classname(mrb, v));
+}
+
+// Primitives are written only inside the pass the walker has open.
+static int current_env(mrb_state *mrb, packers_env *env)
+{
+    return outputs_pass_open() && outputs_packers_env(mrb, simulation_current_stream(), env);
+}
+
+// Top-level records only between passes.
+static threadstream *top_level_stream(void)
+{
+    return outputs_pass_open() ? nullptr : simulation_current_stream();
+}
+
+// The alpha rule of every primitive: nil is 255; a value that is not a
+// number, or that truncates to 0, draws nothing.
+static int alpha_given(mrb_value a, Sint32 *out)
+{
+    if (mrb_nil_p(a)) {
+        *out = 255;
+        return 1;
+    }
+    if (!ruby_value_is_number(a))
+        return 0;
+    *out = ruby_value_to_int(a, 255);
+    return *out != 0;
+}
+
+// ---------------------------------------------------------------------------
+// Solids and borders: x, y, w, h, r, g, b, a [, blendmode_enum [, anchor_x, anchor_y]]
+
+static mrb_value rect_primitive(mrb_state *mrb, int count, int border)
+{
+    const mrb_value *a = args_exactly(mrb, count);
+    packers_env env;
+    scene_solid s;
+    if (!current_env(mrb, &env) || !alpha_given(a[7], &s.a))
+        return mrb_nil_value();
+    s.x = ruby_value_to_float(a[0], 0.0f);
+    s.y = ruby_value_to_float(a[1], 0.0f);
+    s.w = ruby_value_to_float(a[2], 0.0f);
+    s.h = ruby_value_to_float(a[3], 0.0f);
+    s.r = ruby_value_to_int(a[4], 0);
+    s.g = ruby_value_to_int(a[5], 0);
+    s.b = ruby_value_to_int(a[6], 0);
+    s.blend = count > 8 ? ruby_value_to_int(a[8], 1) : 1;
+    s.anchor_x = count > 9 ? ruby_value_to_float(a[9], 0.0f) : 0.0f;
+    s.anchor_y = count > 9 ? ruby_value_to_float(a[10], 0.0f) : 0.0f;
+    if (border)
+        scene_write_border(env.stream, &s);
+    else
+        scene_write_solid(env.stream, &s);
     return mrb_nil_value();
 }
 
-static const char *const pending_methods[] = {
-    "draw_triangle", "draw_triangle_2", "draw_solid", "draw_solid_2", "draw_solid_3", "draw_sprite",
-    "draw_sprite_2", "draw_sprite_3", "draw_sprite_4", "draw_sprite_5", "draw_sprite_6", "draw_label",
-    "draw_label_2", "draw_label_3", "draw_label_4", "draw_label_5", "draw_line", "draw_line_2", "draw_border",
-    "draw_border_2", "draw_border_3", "draw_screenshot",
-    nullptr,   // set_grid
-    "unload_sprite", "set_cursor", "set_system_cursor", "toggle_cursor", "raise_window", "set_mouse_grab",
-    "toggle_fullscreen", "set_window_scale", "set_window_size", "set_window_position", "set_window_title",
-    "move_window_to_next_display", "maximize_window", "toggle_orientation", "toggle_orientation_no_resize",
-    "set_scale_quality", "set_hd_max_scale", "toggle_hd_letterbox", "upload_pixel_array", "openurl",
-    "simulate_render_targets_reset", "simulate_render_device_reset", "draw_a11ys",
+static mrb_value draw_solid(mrb_state *mrb, mrb_value) { return rect_primitive(mrb, 8, 0); }
+static mrb_value draw_solid_2(mrb_state *mrb, mrb_value) { return rect_primitive(mrb, 9, 0); }
+static mrb_value draw_solid_3(mrb_state *mrb, mrb_value) { return rect_primitive(mrb, 11, 0); }
+static mrb_value draw_border(mrb_state *mrb, mrb_value) { return rect_primitive(mrb, 8, 1); }
+static mrb_value draw_border_2(mrb_state *mrb, mrb_value) { return rect_primitive(mrb, 9, 1); }
+static mrb_value draw_border_3(mrb_state *mrb, mrb_value) { return rect_primitive(mrb, 11, 1); }
+
+// ---------------------------------------------------------------------------
+// Sprites: positional fields in this order, each method taking a prefix.
+
+static const Uint8 sprite_fields[] = {
+    PK_X, PK_Y, PK_W, PK_H, PK_PATH, PK_ANGLE, PK_A, PK_R, PK_G, PK_B,
+    PK_TILE_X, PK_TILE_Y, PK_TILE_W, PK_TILE_H, PK_FLIP_HORIZONTALLY, PK_FLIP_VERTICALLY,
+    PK_ANGLE_ANCHOR_X, PK_ANGLE_ANCHOR_Y, PK_SOURCE_X, PK_SOURCE_Y, PK_SOURCE_W, PK_SOURCE_H,
+    PK_BLENDMODE_ENUM, PK_ANCHOR_X, PK_ANCHOR_Y, PK_SCALE_QUALITY_ENUM,
+};
+
+static void fields_from_args(mrb_value *v, const mrb_value *a, const Uint8 *fields, int count)
+{
+    for (int i = 0; i < PK_NAME_COUNT; i++)
+        v[i] = mrb_nil_value();
+    for (int i = 0; i < count; i++)
+        v[fields[i]] = a[i];
+}
+
+static mrb_value sprite_primitive(mrb_state *mrb, int count)
+{
+    const mrb_value *a = args_exactly(mrb, count);
+    require_string(mrb, a[4], "the sprite's path");
+    packers_env env;
+    if (!current_env(mrb, &env))
+        return mrb_nil_value();
+    mrb_value v[PK_NAME_COUNT];
+    fields_from_args(v, a, sprite_fields, count);
+    threadstream_pack_sprite(mrb, &env, v);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_sprite(mrb_state *mrb, mrb_value) { return sprite_primitive(mrb, 5); }
+static mrb_value draw_sprite_2(mrb_state *mrb, mrb_value) { return sprite_primitive(mrb, 7); }
+static mrb_value draw_sprite_3(mrb_state *mrb, mrb_value) { return sprite_primitive(mrb, 22); }
+static mrb_value draw_sprite_4(mrb_state *mrb, mrb_value) { return sprite_primitive(mrb, 23); }
+static mrb_value draw_sprite_5(mrb_state *mrb, mrb_value) { return sprite_primitive(mrb, 25); }
+static mrb_value draw_sprite_6(mrb_state *mrb, mrb_value) { return sprite_primitive(mrb, 26); }
+
+static mrb_value draw_sprite_hash(mrb_state *mrb, mrb_value)
+{
+    mrb_value hash;
+    mrb_get_args(mrb, "H", &hash);
+    packers_env env;
+    if (current_env(mrb, &env))
+        threadstream_pack_sprite_hash(mrb, &env, hash);
+    return mrb_nil_value();
+}
+
+// ---------------------------------------------------------------------------
+// Triangles: x, y, x2, y2, x3, y3, r, g, b, a, path, six source values,
+// blendmode_enum [, r2, g2, b2, a2, r3, g3, b3, a3]
+
+static const Uint8 triangle_fields[] = {
+    PK_X, PK_Y, PK_X2, PK_Y2, PK_X3, PK_Y3, PK_R, PK_G, PK_B, PK_A, PK_PATH,
+    PK_SOURCE_X, PK_SOURCE_Y, PK_SOURCE_X2, PK_SOURCE_Y2, PK_SOURCE_X3, PK_SOURCE_Y3, PK_BLENDMODE_ENUM,
+    PK_R2, PK_G2, PK_B2, PK_A2, PK_R3, PK_G3, PK_B3, PK_A3,
+};
+
+static mrb_value triangle_primitive(mrb_state *mrb, int count)
+{
+    const mrb_value *a = args_exactly(mrb, count);
+    packers_env env;
+    if (!current_env(mrb, &env))
+        return mrb_nil_value();
+    mrb_value v[PK_NAME_COUNT];
+    fields_from_args(v, a, triangle_fields, count);
+    threadstream_pack_triangle(mrb, &env, v);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_triangle(mrb_state *mrb, mrb_value) { return triangle_primitive(mrb, 18); }
+static mrb_value draw_triangle_2(mrb_state *mrb, mrb_value) { return triangle_primitive(mrb, 26); }
+
+// ---------------------------------------------------------------------------
+// Labels: x, y, text, size_enum, alignment_enum, r, g, b, a, font
+// [, vertical_alignment_enum [, blendmode_enum [, size_px [, anchor_x, anchor_y]]]]
+
+static const Uint8 label_fields[] = {
+    PK_X, PK_Y, PK_TEXT, PK_SIZE_ENUM, PK_ALIGNMENT_ENUM, PK_R, PK_G, PK_B, PK_A, PK_FONT,
+    PK_VERTICAL_ALIGNMENT_ENUM, PK_BLENDMODE_ENUM, PK_SIZE_PX, PK_ANCHOR_X, PK_ANCHOR_Y,
+};
+
+static mrb_value label_primitive(mrb_state *mrb, int count)
+{
+    const mrb_value *a = args_exactly(mrb, count);
+    require_string(mrb, a[2], "the label's text");
+    packers_env env;
+    if (!current_env(mrb, &env))
+        return mrb_nil_value();
+    mrb_value v[PK_NAME_COUNT];
+    fields_from_args(v, a, label_fields, count);
+    thread_stream_pack_label(mrb, &env, v);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_label(mrb_state *mrb, mrb_value) { return label_primitive(mrb, 10); }
+static mrb_value draw_label_2(mrb_state *mrb, mrb_value) { return label_primitive(mrb, 11); }
+static mrb_value draw_label_3(mrb_state *mrb, mrb_value) { return label_primitive(mrb, 12); }
+static mrb_value draw_label_4(mrb_state *mrb, mrb_value) { return label_primitive(mrb, 13); }
+static mrb_value draw_label_5(mrb_state *mrb, mrb_value) { return label_primitive(mrb, 15); }
+
+// ---------------------------------------------------------------------------
+// Lines: x, y, x2, y2, r, g, b, a [, blendmode_enum]
+
+static const Uint8 line_fields[] = {PK_X, PK_Y, PK_X2, PK_Y2, PK_R, PK_G, PK_B, PK_A, PK_BLENDMODE_ENUM};
+
+static mrb_value line_primitive(mrb_state *mrb, int count)
+{
+    const mrb_value *a = args_exactly(mrb, count);
+    packers_env env;
+    Sint32 alpha;
+    if (!current_env(mrb, &env) || !alpha_given(a[7], &alpha))
+        return mrb_nil_value();
+    mrb_value v[PK_NAME_COUNT];
+    fields_from_args(v, a, line_fields, count);
+    // The end point always comes from the arguments: a nil end is 0, never
+    // an end derived from w and h.
+    if (mrb_nil_p(v[PK_X2]))
+        v[PK_X2] = mrb_fixnum_value(0);
+    if (mrb_nil_p(v[PK_Y2]))
+        v[PK_Y2] = mrb_fixnum_value(0);
+    threadstream_pack_line(mrb, &env, v);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_line(mrb_state *mrb, mrb_value) { return line_primitive(mrb, 8); }
+static mrb_value draw_line_2(mrb_state *mrb, mrb_value) { return line_primitive(mrb, 9); }
+
+// ---------------------------------------------------------------------------
+// Screenshots, grid, accessibility
+
+// path, x, y, w, h, tolerance, alpha, key r, g, b, then twelve values that
+// are accepted and not used.
+static mrb_value draw_screenshot(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 22);
+    require_string(mrb, a[0], "the screenshot's path");
+    threadstream *s = top_level_stream();
+    scene_screenshot shot;
+    if (!s || !ruby_value_text(mrb, a[0], &shot.path.bytes, &shot.path.length))
+        return mrb_nil_value();
+    shot.x = ruby_value_to_float(a[1], 0.0f);
+    shot.y = ruby_value_to_float(a[2], 0.0f);
+    shot.w = ruby_value_to_float(a[3], 0.0f);
+    shot.h = ruby_value_to_float(a[4], 0.0f);
+    shot.tolerance = ruby_value_to_int(a[5], 0);
+    shot.alpha = ruby_value_to_int(a[6], 255);
+    shot.key_r = ruby_value_to_int(a[7], 0);
+    shot.key_g = ruby_value_to_int(a[8], 0);
+    shot.key_b = ruby_value_to_int(a[9], 0);
+    scene_write_screenshot(s, &shot);
+    return mrb_nil_value();
+}
+
+// set_grid(origin x, origin y, n): the grid record of this step's scene;
+// a move between the bottom-left and the centred origin is remembered so
+// the walker places this step's letterbox background where the grid goes.
+static mrb_value draw_set_grid(mrb_state *mrb, mrb_value)
+{
+    mrb_value ox, oy, n;
+    mrb_get_args(mrb, "ooo", &ox, &oy, &n);
+    scene_grid grid = {ruby_value_to_float(ox, 0.0f), ruby_value_to_float(oy, 0.0f), ruby_value_to_int(n, 0)};
+    threadstream *s = top_level_stream();
+    if (!s)
+        return mrb_nil_value();
+    outputs_note_grid_origin(grid.origin_x);
+    scene_write_grid(s, &grid);
+    return mrb_nil_value();
+}
+
+static void a11y_string(mrb_state *mrb, mrb_value node, const char *key, scene_string *out)
+{
+    mrb_value v = mrb_hash_get(mrb, node, mrb_symbol_value(mrb_intern_cstr(mrb, key)));
+    out->bytes = nullptr;
+    out->length = 0;
+    if (!ruby_value_text(mrb, v, &out->bytes, &out->length)) {
+        out->bytes = nullptr;
+        out->length = 0;
+    }
+}
+
+static float a11y_float(mrb_state *mrb, mrb_value node, const char *key)
+{
+    return ruby_value_to_float(mrb_hash_get(mrb, node, mrb_symbol_value(mrb_intern_cstr(mrb, key))), 0.0f);
+}
+
+// draw_a11ys(nodes): one record with every Hash of the Array; other
+// elements are skipped so the count always matches the nodes written.
+static mrb_value draw_a11ys(mrb_state *mrb, mrb_value)
+{
+    mrb_value nodes;
+    mrb_get_args(mrb, "A", &nodes);
+    threadstream *s = top_level_stream();
+    if (!s)
+        return mrb_nil_value();
+    Sint32 count = 0;
+    for (mrb_int i = 0; i < RARRAY_LEN(nodes) && count < SDL_MAX_SINT32; i++)
+        if (mrb_hash_p(RARRAY_PTR(nodes)[i]))
+            count++;
+    scene_a11y_nodes header = {count, nullptr};
+    if (!scene_write_a11y_nodes(s, &header))
+        return mrb_nil_value();
+    Sint32 written = 0;
+    for (mrb_int i = 0; i < RARRAY_LEN(nodes) && written < count; i++) {
+        mrb_value node = RARRAY_PTR(nodes)[i];
+        if (!mrb_hash_p(node))
+            continue;
+        scene_a11y_node n;
+        a11y_string(mrb, node, "a11y_id", &n.a11y_id);
+        a11y_string(mrb, node, "a11y_text", &n.a11y_text);
+        a11y_string(mrb, node, "a11y_trait", &n.a11y_trait);
+        a11y_string(mrb, node, "a11y_notification_target", &n.a11y_notification_target);
+        n.x = a11y_float(mrb, node, "x");
+        n.y = a11y_float(mrb, node, "y");
+        n.w = a11y_float(mrb, node, "w");
+        n.h = a11y_float(mrb, node, "h");
+        if (!scene_write_a11y_node(s, &n))
+            s->failed = 1;   // a short record would misread everything after it
+        written++;
+    }
+    return mrb_nil_value();
+}
+
+// ---------------------------------------------------------------------------
+// Registration, in the runtime's definition order
+
+struct draw_method {
+    const char *name;
+    mrb_func_t func;
+    mrb_aspec aspec;
+};
+
+static const draw_method draw_methods[] = {
+    {"draw_triangle", draw_triangle, MRB_ARGS_ANY()},
+    {"draw_triangle_2", draw_triangle_2, MRB_ARGS_ANY()},
+    {"draw_solid", draw_solid, MRB_ARGS_ANY()},
+    {"draw_solid_2", draw_solid_2, MRB_ARGS_ANY()},
+    {"draw_solid_3", draw_solid_3, MRB_ARGS_ANY()},
+    {"draw_sprite", draw_sprite, MRB_ARGS_ANY()},
+    {"draw_sprite_2", draw_sprite_2, MRB_ARGS_ANY()},
+    {"draw_sprite_3", draw_sprite_3, MRB_ARGS_ANY()},
+    {"draw_sprite_4", draw_sprite_4, MRB_ARGS_ANY()},
+    {"draw_sprite_5", draw_sprite_5, MRB_ARGS_ANY()},
+    {"draw_sprite_6", draw_sprite_6, MRB_ARGS_ANY()},
+    {"draw_label", draw_label, MRB_ARGS_ANY()},
+    {"draw_label_2", draw_label_2, MRB_ARGS_ANY()},
+    {"draw_label_3", draw_label_3, MRB_ARGS_ANY()},
+    {"draw_label_4", draw_label_4, MRB_ARGS_ANY()},
+    {"draw_label_5", draw_label_5, MRB_ARGS_ANY()},
+    {"draw_line", draw_line, MRB_ARGS_ANY()},
+    {"draw_line_2", draw_line_2, MRB_ARGS_ANY()},
+    {"draw_border", draw_border, MRB_ARGS_ANY()},
+    {"draw_border_2", draw_border_2, MRB_ARGS_ANY()},
+    {"draw_border_3", draw_border_3, MRB_ARGS_ANY()},
+    {"draw_screenshot", draw_screenshot, MRB_ARGS_ANY()},
+    {"set_grid", draw_set_grid, MRB_ARGS_REQ(3)},
+    {"unload_sprite", draw_pending, MRB_ARGS_ANY()},
+    {"set_cursor", draw_pending, MRB_ARGS_ANY()},
+    {"set_system_cursor", draw_pending, MRB_ARGS_ANY()},
+    {"toggle_cursor", draw_pending, MRB_ARGS_ANY()},
+    {"raise_window", draw_pending, MRB_ARGS_ANY()},
+    {"set_mouse_grab", draw_pending, MRB_ARGS_ANY()},
+    {"toggle_fullscreen", draw_pending, MRB_ARGS_ANY()},
+    {"set_window_scale", draw_pending, MRB_ARGS_ANY()},
+    {"set_window_size", draw_pending, MRB_ARGS_ANY()},
+    {"set_window_position", draw_pending, MRB_ARGS_ANY()},
+    {"set_window_title", draw_pending, MRB_ARGS_ANY()},
+    {"move_window_to_next_display", draw_pending, MRB_ARGS_ANY()},
+    {"maximize_window", draw_pending, MRB_ARGS_ANY()},
+    {"toggle_orientation", draw_pending, MRB_ARGS_ANY()},
+    {"toggle_orientation_no_resize", draw_pending, MRB_ARGS_ANY()},
+    {"set_scale_quality", draw_pending, MRB_ARGS_ANY()},
+    {"set_hd_max_scale", draw_pending, MRB_ARGS_ANY()},
+    {"toggle_hd_letterbox", draw_pending, MRB_ARGS_ANY()},
+    {"upload_pixel_array", draw_pending, MRB_ARGS_ANY()},
+    {"openurl", draw_pending, MRB_ARGS_ANY()},
+    {"simulate_render_targets_reset", draw_pending, MRB_ARGS_ANY()},
+    {"simulate_render_device_reset", draw_pending, MRB_ARGS_ANY()},
+    {"draw_a11ys", draw_a11ys, MRB_ARGS_REQ(1)},
+    // Used by the runtime's own drawing of Hash sprites.
+    {"draw_sprite_hash", draw_sprite_hash, MRB_ARGS_REQ(1)},
 };
 
 void ffi_draw_define(mrb_state *mrb)
 {
     RClass *ffi = mrb_module_get(mrb, "FFI");
     RClass *draw = mrb_define_class_under(mrb, ffi, "Draw", mrb->object_class);
-    for (const char *name : pending_methods) {
-        if (name)
-            mrb_define_method(mrb, draw, name, draw_pending, MRB_ARGS_ANY());
-        else
-            mrb_define_method(mrb, draw, "set_grid", draw_set_grid, MRB_ARGS_REQ(3));
-    }
+    for (const draw_method &m : draw_methods)
+        mrb_define_method(mrb, draw, m.name, m.func, m.aspec);
 }

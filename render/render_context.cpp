@@ -57,6 +57,7 @@ void render_context_update_orientation(render_context *rc)
     apply_orientation(rc);
     rc->canvas_w = rc->logical_w;
     rc->canvas_h = rc->logical_h;
+    render_context_publish(rc);
 }
 
 void render_context_update_scale_quality(void)
@@ -200,7 +201,17 @@ void render_context_update_sizes(render_context *rc)
     rc->base_percent = 100;
     if (rc->renderer)
         SDL_RenderSetLogicalSize(rc->renderer, rc->output_w, rc->output_h);
+    render_context_publish(rc);
     SDL_AtomicSet(&rc->size_change_pending, 1);
+}
+
+void render_context_publish(render_context *rc)
+{
+    SDL_AtomicSet(&rc->published_scale_percent, rc->scale_percent);
+    SDL_AtomicSet(&rc->published_canvas_w, rc->canvas_w);
+    SDL_AtomicSet(&rc->published_canvas_h, rc->canvas_h);
+    SDL_AtomicSet(&rc->published_grid_centred, rc->grid_centred);
+    SDL_AtomicSet(&rc->published_landscape, rc->landscape);
 }
 
 // The game's icon; a missing or broken file leaves the default icon.
@@ -258,6 +269,7 @@ render_context *render_context_new(int development, int runtime_flag)
     rc->canvas_h = rc->logical_h;
     rc->unit_scale = 1.0f;
     rc->scale_percent = 100;
+    render_context_publish(rc);
     render_context_update_scale_quality();
 
     int req_w, req_h;

@@ -68,6 +68,13 @@ struct render_context {
     int runtime_flag;
 
     int last_drawn_global_tick;       // render thread: tick seen at the previous frame
+
+    // Copies of render-thread values that the simulation thread reads
+    // (outputs walker, set_grid), refreshed by render_context_publish.
+    SDL_atomic_t published_scale_percent;
+    SDL_atomic_t published_canvas_w, published_canvas_h;
+    SDL_atomic_t published_grid_centred;
+    SDL_atomic_t published_landscape;
 };
 
 // Registers the renderer.* and webserver.* cvars.
@@ -101,6 +108,9 @@ void render_context_delete(render_context *rc);
 void render_context_update_sizes(render_context *rc);
 void render_context_update_orientation(render_context *rc);
 void render_context_update_scale_quality(void);
+// Publishes scale percent, canvas size, grid centring and orientation for
+// the simulation thread; the render thread calls it after changing them.
+void render_context_publish(render_context *rc);
 // Destroys the capture target and every render target's texture (entries
 // stay and are recreated by the next pass that names them).
 void render_context_recover_render_targets(render_context *rc);

@@ -141,22 +141,63 @@ module ORB
   class StaticLinesOutputsArray < LinesOutputsArray; end
   class StaticBordersOutputsArray < BordersOutputsArray; end
 
-  # Collections that take any object marked as a primitive.
+  # Collections that take any object marked as a primitive (primitives,
+  # debug, reserved): every object that lands in one must answer a
+  # primitive_marker (a Hash by its key or its keys), or draw itself with
+  # draw_override; arrays must have been converted explicitly.
   class GenericOutputsArray < OutputsArray
+    MAX_DEPTH = 256
+
     def add_dwim(obj)
-      return self if obj.nil?
-      if obj.is_a?(Array) && !obj.empty? && !obj.all? { |e| resolved?(e) } && !array_primitive?(obj)
-        obj.each { |e| add_dwim(e) }
-        return self
-      end
-      marker = obj.respond_to?(:primitive_marker) ? obj.primitive_marker : nil
-      if marker.nil? && !obj.respond_to?(:draw_override)
-        raise "* ERROR: The object of class ~#{obj.class}~ cannot be drawn.\n" \
-              "It needs a ~primitive_marker~ method returning ~:solid~, ~:sprite~, ~:label~, ~:line~ or ~:border~ " \
-              "(or a ~primitive_marker~ key for a Hash).\n"
-      end
-      __array_push__(obj)
+      __generic_add__(obj, 0)
       self
+    end
+
+    def __generic_add__(obj, depth)
+      return if obj.nil? || obj.is_a?(ValueType)
+      if obj.is_a?(Hash)
+        __assert_marker__(obj)
+        __array_push__(obj)
+        return
+      end
+      candidate = obj
+      if obj.is_a?(Array)
+        return if obj.empty?
+      elsif obj.is_a?(Enumerable) && !obj.is_a?(Struct)
+        candidate = obj.to_a
+        return if candidate.empty?
+      end
+      unless candidate.is_a?(Array)
+        __assert_marker__(obj)
+        __array_push__(obj)
+        return
+      end
+      if resolved?(candidate)
+        __array_push__(obj)
+        return
+      end
+      if array_primitive?(candidate) && !candidate.all? { |e| resolved?(e) }
+        mark_and_id!(candidate)
+        __array_push__(candidate)
+        return
+      end
+      if depth >= MAX_DEPTH
+        raise ArgumentError, "~add_dwim~ received Arrays nested too deeply."
+      end
+      i = 0
+      n = candidate.length
+      while i < n
+        __generic_add__(candidate[i], depth + 1)
+        i += 1
+      end
+    end
+
+    def __assert_marker__(obj)
+      return if !obj.is_a?(Hash) && obj.respond_to?(:draw_override)
+      return if obj.respond_to?(:primitive_marker) && obj.primitive_marker
+      raise "* ERROR: An object of class ~#{obj.class}~ cannot be added to outputs.(primitives|debug|reserved).\n" \
+            "It must respond to ~primitive_marker~ returning ~:solid~, ~:sprite~, ~:label~, ~:line~ or ~:border~ " \
+            "(a Hash needs a ~primitive_marker~ key).\n"
     end
   end
 
@@ -183,7 +224,7 @@ module ORB
       if value.is_a?(Hash)
         return new(value[:input] || value[:path], value.key?(:gain) ? value[:gain] : 1.0)
       end
-      raise "* ERROR: I don't know how to parse #{value.inspect} into a #{self}."
+      raise "* ERROR: I don't know how to parse #{value} into a #{self}."
     end
 
     def serialize
@@ -302,14 +343,17 @@ module ORB
       return if value == @background_color || value == @background_color_hash
       begin
         color = if value.is_a?(Hash)
-                  [value[:r], value[:g], value[:b], value[:a]]
-                elsif value.respond_to?(:r) && !value.is_a?(Array)
+                  [value.r, value.g, value.b, value.a]
+                elsif value.is_a?(Array)
+                  value.dup
+                elsif value.respond_to?(:r) && value.respond_to?(:g) && value.respond_to?(:b)
                   [value.r, value.g, value.b, value.respond_to?(:a) ? value.a : nil]
                 else
                   value.to_a
                 end
-        color = color.compact
-        raise ArgumentError, "wrong size" unless color.length == 3 || color.length == 4
+        color.compact!
+        raise ArgumentError, "#{color.length} value(s) given" unless color.length == 3 || color.length == 4
+        raise ArgumentError, "the values must be Numeric" unless color.all? { |c| c.is_a?(Numeric) }
         __store_background_color__(color)
       rescue => e
         name = @target ? "args.outputs[:#{@target}].background_color" : "args.outputs.background_color"
@@ -402,13 +446,15 @@ module ORB
       inspect
     end
 
+    # Keeps the array as given, its Hash form, and the [r, g, b, a] that
+    # reads fill in for missing entries.
     def __store_background_color__(color)
       @background_color = color
-      r = color[0] || 230
-      g = color[1] || 230
-      b = color[2] || 230
-      a = color[3] || 255
-      @background_color_read = [r, g, b, a]
+      r = color[0]
+      g = color[1]
+      b = color[2]
+      a = color[3]
+      @background_color_read = [r || 230, g || 230, b || 230, a || 255]
       @background_color_hash = { r: r, g: g, b: b, a: a }
     end
   end

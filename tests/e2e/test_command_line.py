@@ -48,7 +48,9 @@ class CommandLineTest(EngineTestCase):
             # Too few arguments after set: nothing is set and the parse ends.
             (["game", "--set", "log.subsystem"], "- [Engine] Game ID: basicgame"),
             (["game", "--set"], "- [Engine] Game ID: basicgame"),
-            (["game", "--no-tick", "--set", "log.level_char", "false", "--eval", "--windowed"],
+            # (--no-tick is left out: with it the failing --eval quits with
+            # status 1, racing the test's own stop.)
+            (["game", "--set", "log.level_char", "false", "--eval", "--windowed"],
              "[Engine] Game ID: basicgame"),
         ]
         for args, expected in cases:

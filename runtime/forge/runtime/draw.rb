@@ -60,6 +60,8 @@ module ORB
         @args.outputs.background_color
       end
 
+      # One property of a primitive: a Hash's Symbol key or the object's
+      # reader; nil when it has neither. FFI::Draw gives nil its default.
       def __pv__(primitive, name)
         if primitive.is_a?(Hash)
           primitive[name]
@@ -73,56 +75,80 @@ module ORB
         value.nil? ? default : value
       end
 
+      def __path__(primitive)
+        path = __pv__(primitive, :path)
+        path.nil? ? "pixel" : path.to_s
+      end
+
       def draw_solid(s)
-        @ffi_draw.draw_solid_3(__pv_or__(s, :x, 0), __pv_or__(s, :y, 0), __pv_or__(s, :w, 0), __pv_or__(s, :h, 0),
-                               __pv_or__(s, :r, 0), __pv_or__(s, :g, 0), __pv_or__(s, :b, 0), __pv_or__(s, :a, 255),
-                               __pv_or__(s, :blendmode_enum, 1), __pv_or__(s, :anchor_x, 0), __pv_or__(s, :anchor_y, 0))
+        @ffi_draw.draw_solid_3(__pv__(s, :x), __pv__(s, :y), __pv__(s, :w), __pv__(s, :h),
+                               __pv__(s, :r), __pv__(s, :g), __pv__(s, :b), __pv__(s, :a),
+                               __pv__(s, :blendmode_enum), __pv__(s, :anchor_x), __pv__(s, :anchor_y))
       end
 
       def draw_border(s)
-        @ffi_draw.draw_border_3(__pv_or__(s, :x, 0), __pv_or__(s, :y, 0), __pv_or__(s, :w, 0), __pv_or__(s, :h, 0),
-                                __pv_or__(s, :r, 0), __pv_or__(s, :g, 0), __pv_or__(s, :b, 0), __pv_or__(s, :a, 255),
-                                __pv_or__(s, :blendmode_enum, 1), __pv_or__(s, :anchor_x, 0), __pv_or__(s, :anchor_y, 0))
+        @ffi_draw.draw_border_3(__pv__(s, :x), __pv__(s, :y), __pv__(s, :w), __pv__(s, :h),
+                                __pv__(s, :r), __pv__(s, :g), __pv__(s, :b), __pv__(s, :a),
+                                __pv__(s, :blendmode_enum), __pv__(s, :anchor_x), __pv__(s, :anchor_y))
       end
 
       def draw_sprite(s)
-        return @ffi_draw.draw_sprite_hash(s) if s.is_a?(Hash) && @ffi_draw.respond_to?(:draw_sprite_hash)
-        @ffi_draw.draw_sprite_6(__pv_or__(s, :x, 0), __pv_or__(s, :y, 0), __pv_or__(s, :w, 0), __pv_or__(s, :h, 0),
-                                __pv_or__(s, :path, "").to_s, __pv_or__(s, :angle, 0), __pv_or__(s, :a, 255),
-                                __pv_or__(s, :r, 255), __pv_or__(s, :g, 255), __pv_or__(s, :b, 255),
-                                __pv_or__(s, :tile_x, -1), __pv_or__(s, :tile_y, -1),
-                                __pv_or__(s, :tile_w, -1), __pv_or__(s, :tile_h, -1),
-                                __pv_or__(s, :flip_horizontally, false), __pv_or__(s, :flip_vertically, false),
-                                __pv_or__(s, :angle_anchor_x, 0.5), __pv_or__(s, :angle_anchor_y, 0.5),
-                                __pv_or__(s, :source_x, -1), __pv_or__(s, :source_y, -1),
-                                __pv_or__(s, :source_w, -1), __pv_or__(s, :source_h, -1),
-                                __pv_or__(s, :blendmode_enum, 1), __pv_or__(s, :anchor_x, 0),
-                                __pv_or__(s, :anchor_y, 0), __pv_or__(s, :scale_quality_enum, 1))
+        return @ffi_draw.draw_sprite_hash(s) if s.is_a?(Hash)
+        @ffi_draw.draw_sprite_6(__pv__(s, :x), __pv__(s, :y), __pv__(s, :w), __pv__(s, :h),
+                                __path__(s), __pv__(s, :angle), __pv__(s, :a),
+                                __pv__(s, :r), __pv__(s, :g), __pv__(s, :b),
+                                __pv__(s, :tile_x), __pv__(s, :tile_y), __pv__(s, :tile_w), __pv__(s, :tile_h),
+                                __pv__(s, :flip_horizontally), __pv__(s, :flip_vertically),
+                                __pv__(s, :angle_anchor_x), __pv__(s, :angle_anchor_y),
+                                __pv__(s, :source_x), __pv__(s, :source_y), __pv__(s, :source_w), __pv__(s, :source_h),
+                                __pv__(s, :blendmode_enum), __pv__(s, :anchor_x), __pv__(s, :anchor_y),
+                                __pv__(s, :scale_quality_enum))
       end
 
       def draw_label(l)
-        @ffi_draw.draw_label_5(__pv_or__(l, :x, 0), __pv_or__(l, :y, 0), __pv_or__(l, :text, "").to_s,
-                               __pv_or__(l, :size_enum, 0), __pv_or__(l, :alignment_enum, 0),
-                               __pv_or__(l, :r, 0), __pv_or__(l, :g, 0), __pv_or__(l, :b, 0), __pv_or__(l, :a, 255),
-                               __pv_or__(l, :font, "font.ttf").to_s, __pv_or__(l, :vertical_alignment_enum, 2),
-                               __pv_or__(l, :blendmode_enum, 1), __pv_or__(l, :size_px, -1),
-                               __pv_or__(l, :anchor_x, 0), __pv_or__(l, :anchor_y, 0))
+        font = __pv__(l, :font)
+        @ffi_draw.draw_label_5(__pv__(l, :x), __pv__(l, :y), __pv_or__(l, :text, "").to_s,
+                               __pv__(l, :size_enum), __pv__(l, :alignment_enum),
+                               __pv__(l, :r), __pv__(l, :g), __pv__(l, :b), __pv__(l, :a),
+                               font.nil? ? nil : font.to_s, __pv__(l, :vertical_alignment_enum),
+                               __pv__(l, :blendmode_enum), __pv__(l, :size_px),
+                               __pv__(l, :anchor_x), __pv__(l, :anchor_y))
       end
 
       def draw_line(l)
-        @ffi_draw.draw_line_2(__pv_or__(l, :x, 0), __pv_or__(l, :y, 0), __pv_or__(l, :x2, 0), __pv_or__(l, :y2, 0),
-                              __pv_or__(l, :r, 0), __pv_or__(l, :g, 0), __pv_or__(l, :b, 0), __pv_or__(l, :a, 255),
-                              __pv_or__(l, :blendmode_enum, 1))
+        x = __pv__(l, :x)
+        y = __pv__(l, :y)
+        x2 = __pv__(l, :x2)
+        y2 = __pv__(l, :y2)
+        # A line may be given by its size instead of its end point.
+        if x2.nil? && y2.nil?
+          x2 = (x || 0) + (__pv__(l, :w) || 0)
+          y2 = (y || 0) + (__pv__(l, :h) || 0)
+        end
+        @ffi_draw.draw_line_2(x, y, x2, y2, __pv__(l, :r), __pv__(l, :g), __pv__(l, :b), __pv__(l, :a),
+                              __pv__(l, :blendmode_enum))
       end
 
       def draw_triangle(t)
-        @ffi_draw.draw_triangle(__pv_or__(t, :x, 0), __pv_or__(t, :y, 0), __pv_or__(t, :x2, 0), __pv_or__(t, :y2, 0),
-                                __pv_or__(t, :x3, 0), __pv_or__(t, :y3, 0),
-                                __pv_or__(t, :r, 255), __pv_or__(t, :g, 255), __pv_or__(t, :b, 255), __pv_or__(t, :a, 255),
-                                __pv(t, :path), __pv_or__(t, :source_x, 0), __pv_or__(t, :source_y, 0),
-                                __pv_or__(t, :source_x2, 0), __pv_or__(t, :source_y2, 0),
-                                __pv_or__(t, :source_x3, 0), __pv_or__(t, :source_y3, 0),
-                                __pv_or__(t, :blendmode_enum, 1))
+        path = __pv__(t, :path)
+        @ffi_draw.draw_triangle_2(__pv__(t, :x), __pv__(t, :y), __pv__(t, :x2), __pv__(t, :y2),
+                                  __pv__(t, :x3), __pv__(t, :y3),
+                                  __pv__(t, :r), __pv__(t, :g), __pv__(t, :b), __pv__(t, :a),
+                                  path.nil? ? nil : path.to_s,
+                                  __pv__(t, :source_x), __pv__(t, :source_y),
+                                  __pv__(t, :source_x2), __pv__(t, :source_y2),
+                                  __pv__(t, :source_x3), __pv__(t, :source_y3),
+                                  __pv__(t, :blendmode_enum),
+                                  __pv__(t, :r2), __pv__(t, :g2), __pv__(t, :b2), __pv__(t, :a2),
+                                  __pv__(t, :r3), __pv__(t, :g3), __pv__(t, :b3), __pv__(t, :a3))
+      end
+
+      # A solid with a third vertex is a filled triangle. Arrays cannot be
+      # triangles, and asking one for x3 would re-mark it.
+      def __triangle__?(p)
+        return p.key?(:x3) if p.is_a?(Hash)
+        return false if p.is_a?(Array)
+        p.respond_to?(:x3) && !p.x3.nil?
       end
 
       def draw_primitive(p)
@@ -130,14 +156,14 @@ module ORB
         marker = p.respond_to?(:primitive_marker) ? p.primitive_marker : nil
         case marker
         when :solid
-          __pv__(p, :x3) ? draw_triangle(p) : draw_solid(p)
-        when :sprite then draw_sprite(p)
+          __triangle__?(p) ? draw_triangle(p) : draw_solid(p)
+        when :sprite
+          __triangle__?(p) ? draw_triangle(p) : draw_sprite(p)
         when :label then draw_label(p)
         when :line then draw_line(p)
         when :border then draw_border(p)
         when :triangle then draw_triangle(p)
         else
-          pause!
           raise "* ERROR: The object of class ~#{p.class}~ cannot be drawn.\n" \
                 "It needs a ~primitive_marker~ method returning ~:solid~, ~:sprite~, ~:label~, ~:line~ or ~:border~ " \
                 "(or a ~primitive_marker~ key for a Hash).\n"
