@@ -158,6 +158,15 @@ static void poll_events(render_context *rc)
                 render_context_update_sizes(rc);
             }
             break;
+        // The renderer lost its textures: drop ours so they are made
+        // again on their next use. The game still sees the event.
+        case SDL_RENDER_TARGETS_RESET:
+            render_context_recover_render_targets(rc);
+            break;
+        case SDL_RENDER_DEVICE_RESET:
+            render_context_recover_textures(rc);
+            render_context_recover_render_targets(rc);
+            break;
         default:
             break;
         }
@@ -901,6 +910,63 @@ static void set_mouse_grab(render_context *rc, Sint32 mode)
     }
 }
 
+// ---------------------------------------------------------------------------
+// Window commands
+
+// Window scales snap down to these steps; below the first, 0.1.
+static float window_scale_step(float scale)
+{
+    static const float steps[] = {0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f, 1.75f, 2.0f, 2.5f, 3.0f, 4.0f};
+    if (!(scale == scale))
+        scale = 1.0f;   // not a number
+    float step = 0.1f;
+    for (float candidate : steps)
+        if (scale >= candidate)
+            step = candidate;
+    return step;
+}
+
+static void centre_window(render_context *rc)
+{
+    const int display = SDL_GetWindowDisplayIndex(rc->window);
+    const int where = (int)SDL_WINDOWPOS_CENTERED_DISPLAY(display < 0 ? 0 : display);
+    SDL_SetWindowPosition(rc->window, where, where);
+}
+
+static void resize(render_context *rc)
+{
+    SDL_AtomicSet(&atomic_resize_occurred, 1);
+    render_context_update_sizes(rc);
+}
+
+static void toggle_orientation(render_context *rc)
+{
+    char current[32];
+    cvar_string_read(&cvar_game_metadata_orientation_current, current, sizeof current);
+    cvar_force_set("game_metadata.orientation_current", SDL_strcmp(current, "portrait") == 0 ? "landscape" : "portrait");
+    render_context_update_orientation(rc);
+}
+
+static void move_to_next_display(render_context *rc)
+{
+    const int count = SDL_GetNumVideoDisplays();
+    int next = SDL_GetWindowDisplayIndex(rc->window) + 1;
+    if (count <= 0)
+        return;
+    if (next >= count || next < 0)
+        next = 0;
+    SDL_DisplayMode mode;
+    if (SDL_GetCurrentDisplayMode(next, &mode) == 0) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(rc->window, &w, &h);
+        if (w > mode.w || h > mode.h)
+            SDL_SetWindowSize(rc->window, mode.w, mode.h);
+    }
+    const int where = (int)SDL_WINDOWPOS_CENTERED_DISPLAY(next);
+    SDL_SetWindowPosition(rc->window, where, where);
+    resize(rc);
+}
+
 // Commands with side effects run once: not while a scene is replayed (the
 // window title excepted), and window operations only when there is a window.
 static int run_command(draw_state *st, threadstream *s, Sint32 tag)
@@ -971,40 +1037,120 @@ static int run_command(draw_state *st, threadstream *s, Sint32 tag)
         return 1;
     }
     case SCENE_TAG_FULLSCREEN: {
-        scene_fullscreen c;   // the window commands join here
-        return scene_read_fullscreen(s, &c);
+        scene_fullscreen c;
+        if (!scene_read_fullscreen(s, &c))
+            return 0;
+        if (once && rc->window)
+            SDL_SetWindowFullscreen(rc->window, c.on ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        return 1;
     }
     case SCENE_TAG_WINDOW_SCALE: {
-        scene_window_scale c;   // the window commands join here
-        return scene_read_window_scale(s, &c);
+        scene_window_scale c;
+        if (!scene_read_window_scale(s, &c))
+            return 0;
+        if (once && rc->window) {
+            const float step = window_scale_step(c.scale);
+            const int aspect_w = c.aspect_width > 0 ? c.aspect_width : 16;
+            const int aspect_h = c.aspect_height > 0 ? c.aspect_height : 9;
+            SDL_AtomicSet(&atomic_resize_occurred, 1);
+            SDL_SetWindowSize(rc->window, (int)(step * 1280), (int)(step * (float)((1280 / aspect_w) * aspect_h)));
+            centre_window(rc);
+            render_context_update_sizes(rc);
+        }
+        return 1;
     }
     case SCENE_TAG_OPEN_URL: {
-        scene_open_url c;   // the window commands join here
-        return scene_read_open_url(s, &c);
+        scene_open_url c;
+        if (!scene_read_open_url(s, &c))
+            return 0;
+        if (once && c.url.bytes && *c.url.bytes)
+            SDL_OpenURL(c.url.bytes);
+        return 1;
     }
     case SCENE_TAG_SCALE_QUALITY: {
-        scene_scale_quality c;   // the window commands join here
-        return scene_read_scale_quality(s, &c);
+        scene_scale_quality c;
+        if (!scene_read_scale_quality(s, &c))
+            return 0;
+        if (once) {
+            char text[16];
+            SDL_snprintf(text, sizeof text, "%d", (int)c.quality);
+            cvar_force_set("game_metadata.scale_quality", text);
+            SDL_AtomicSet(&atomic_resize_occurred, 1);
+            render_context_update_scale_quality();
+        }
+        return 1;
     }
     case SCENE_TAG_HD_MAX_SCALE: {
-        scene_hd_max_scale c;   // the window commands join here
-        return scene_read_hd_max_scale(s, &c);
+        scene_hd_max_scale c;
+        if (!scene_read_hd_max_scale(s, &c))
+            return 0;
+        if (once) {
+            char text[16];
+            SDL_snprintf(text, sizeof text, "%d", (int)c.max_scale);
+            cvar_force_set("game_metadata.hd_max_scale", text);
+            resize(rc);
+        }
+        return 1;
     }
     case SCENE_TAG_WINDOW_SIZE: {
-        scene_window_size c;   // the window commands join here
-        return scene_read_window_size(s, &c);
+        scene_window_size c;
+        if (!scene_read_window_size(s, &c))
+            return 0;
+        if (once && rc->window) {
+            SDL_AtomicSet(&atomic_resize_occurred, 1);
+            SDL_SetWindowSize(rc->window, c.width, c.height);
+            centre_window(rc);
+            render_context_update_sizes(rc);
+        }
+        return 1;
     }
     case SCENE_TAG_WINDOW_POSITION: {
-        scene_window_position c;   // the window commands join here
-        return scene_read_window_position(s, &c);
+        scene_window_position c;
+        if (!scene_read_window_position(s, &c))
+            return 0;
+        if (once && rc->window) {
+            SDL_AtomicSet(&atomic_resize_occurred, 1);
+            SDL_SetWindowPosition(rc->window, c.x, c.y);
+            render_context_update_sizes(rc);
+        }
+        return 1;
     }
     case SCENE_TAG_MOVE_TO_NEXT_DISPLAY:
+        if (once && rc->window)
+            move_to_next_display(rc);
+        return 1;
     case SCENE_TAG_MAXIMIZE_WINDOW:
+        if (once && rc->window) {
+            SDL_MaximizeWindow(rc->window);
+            resize(rc);
+        }
+        return 1;
     case SCENE_TAG_TOGGLE_ORIENTATION:
+        if (once) {
+            toggle_orientation(rc);
+            if (rc->window) {
+                SDL_SetWindowSize(rc->window, rc->logical_w, rc->logical_h);
+                centre_window(rc);
+            }
+            resize(rc);
+        }
+        return 1;
     case SCENE_TAG_TOGGLE_HD_LETTERBOX:
+        if (once) {
+            cvar_force_set("game_metadata.hd_letterbox", cvar_game_metadata_hd_letterbox ? "false" : "true");
+            resize(rc);
+        }
+        return 1;
     case SCENE_TAG_TOGGLE_ORIENTATION_NO_RESIZE:
+        if (once) {
+            toggle_orientation(rc);
+            resize(rc);
+        }
+        return 1;
     case SCENE_TAG_RAISE_WINDOW:
-        return 1;   // no fields; the window commands join here
+        if (once && rc->window)
+            SDL_RaiseWindow(rc->window);
+        return 1;
     default:
         return 1;
     }

@@ -2,10 +2,10 @@
 // current step's scene stream and to command the window. The primitive
 // methods take their fields positionally (nil for any field takes its
 // default) and share the packers' record writers, so sanitising, the alpha
-// rule and the HD atlas choice are the same as for packed Hashes. Window
-// and cursor commands accept their arguments and answer nil until their
-// executors land. Depends on mruby, the packers, the scene writers and the
-// outputs walker's binding.
+// rule and the HD atlas choice are the same as for packed Hashes. Window,
+// cursor and display commands append one record each for the render
+// thread. Depends on mruby, the packers, the scene writers and the outputs
+// walker's binding.
 #include "render/ffi_draw.h"
 
 #include <mruby.h>
@@ -14,14 +14,14 @@
 #include <mruby/hash.h>
 #include <mruby/string.h>
 
+#include "bindings/ffi.h"
 #include "engine/engine.h"
 #include "render/outputs.h"
 #include "render/packers.h"
+#include "render/render_context.h"
 #include "render/scene.h"
 #include "stream/ruby_pack.h"
 #include "stream/threadstream.h"
-
-static mrb_value draw_pending(mrb_state *mrb, mrb_value self) { return mrb_nil_value(); }
 
 // The method's arguments, exactly count of them.
 static const mrb_value *args_exactly(mrb_state *mrb, mrb_int count)
@@ -323,6 +323,270 @@ static mrb_value draw_a11ys(mrb_state *mrb, mrb_value)
     return mrb_nil_value();
 }
 
+
+// ---------------------------------------------------------------------------
+// Window, cursor and display commands: one top-level record each, executed
+// by the render thread when it reads the scene.
+
+static void optional_string(mrb_state *mrb, mrb_value v, const char *what, scene_string *out)
+{
+    out->bytes = nullptr;
+    out->length = 0;
+    if (mrb_nil_p(v))
+        return;
+    require_string(mrb, v, what);
+    if (!ruby_value_text(mrb, v, &out->bytes, &out->length)) {
+        out->bytes = nullptr;
+        out->length = 0;
+    }
+}
+
+// Integer or Float truncated; anything else 0.
+static Sint32 number_or_zero(mrb_value v) { return ruby_value_to_int(v, 0); }
+
+static mrb_value draw_unload_sprite(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_unload_sprite c;
+    optional_string(mrb, a[0], "the sprite's path", &c.path);
+    if (threadstream *s = top_level_stream())
+        scene_write_unload_sprite(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_toggle_cursor(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_cursor_visibility c = {mrb_test(a[0]) ? 1 : 0};
+    if (threadstream *s = top_level_stream())
+        scene_write_cursor_visibility(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_toggle_fullscreen(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_fullscreen c = {mrb_test(a[0]) ? 1 : 0};
+    if (threadstream *s = top_level_stream())
+        scene_write_fullscreen(s, &c);
+    return mrb_nil_value();
+}
+
+// set_window_scale(scale, aspect width = 16, aspect height = 9): a scale
+// that is not a finite number is 1.0; an aspect unit that is not positive
+// takes its default.
+static mrb_value draw_set_window_scale(mrb_state *mrb, mrb_value)
+{
+    mrb_value scale, aw = mrb_nil_value(), ah = mrb_nil_value();
+    mrb_get_args(mrb, "o|oo", &scale, &aw, &ah);
+    double value = mrb_float_p(scale) ? mrb_float(scale) : mrb_integer_p(scale) ? (double)mrb_integer(scale) : 1.0;
+    if (!(value == value) || value > 1e9 || value < -1e9)
+        value = 1.0;
+    scene_window_scale c = {(float)value, number_or_zero(aw), number_or_zero(ah)};
+    if (c.aspect_width <= 0)
+        c.aspect_width = 16;
+    if (c.aspect_height <= 0)
+        c.aspect_height = 9;
+    if (threadstream *s = top_level_stream())
+        scene_write_window_scale(s, &c);
+    return mrb_nil_value();
+}
+
+// upload_pixel_array(name, width, height, pixels): every pixel an Integer
+// whose low 32 bits are the pixel (R in the low byte); a short Array is
+// padded with 0 and anything but an Integer counts as 0.
+static mrb_value draw_upload_pixel_array(mrb_state *mrb, mrb_value)
+{
+    static Uint8 *buffer;
+    static size_t buffer_size;
+    const mrb_value *a = args_exactly(mrb, 4);
+    scene_pixel_array c;
+    optional_string(mrb, a[0], "the pixel array's name", &c.name);
+    if (!mrb_array_p(a[3]))
+        mrb_raisef(mrb, E_TYPE_ERROR, "the pixels must be an Array (given %s)", mrb_obj_classname(mrb, a[3]));
+    const mrb_int w = mrb_integer_p(a[1]) ? mrb_integer(a[1]) : (mrb_int)number_or_zero(a[1]);
+    const mrb_int h = mrb_integer_p(a[2]) ? mrb_integer(a[2]) : (mrb_int)number_or_zero(a[2]);
+    render_context *rc = ffi_render_context();
+    const mrb_int max_w = rc && rc->max_texture_w > 0 ? rc->max_texture_w : 16384;
+    const mrb_int max_h = rc && rc->max_texture_h > 0 ? rc->max_texture_h : 16384;
+    if (w <= 0 || h <= 0 || w > max_w || h > max_h || (Uint64)w * (Uint64)h * 4 > SCENE_PIXELS_MAX_BYTES)
+        mrb_raisef(mrb, E_ARGUMENT_ERROR, "a pixel array of %i x %i pixels cannot be uploaded (1 to %i x %i)", w, h,
+                   max_w, max_h);
+    threadstream *s = top_level_stream();
+    if (!s)
+        return mrb_nil_value();
+    const size_t count = (size_t)w * (size_t)h;
+    if (buffer_size < count * 4) {
+        Uint8 *grown = (Uint8 *)SDL_realloc(buffer, count * 4);
+        if (!grown) {
+            SDL_OutOfMemory();
+            s->failed = 1;
+            return mrb_nil_value();
+        }
+        buffer = grown;
+        buffer_size = count * 4;
+    }
+    Uint32 *px = (Uint32 *)buffer;
+    const mrb_value pixels = a[3];
+    for (size_t i = 0; i < count; i++) {
+        mrb_value v = (mrb_int)i < RARRAY_LEN(pixels) ? RARRAY_PTR(pixels)[i] : mrb_fixnum_value(0);
+        Uint32 value = mrb_integer_p(v) ? (Uint32)(Uint64)mrb_integer(v) : 0;
+        px[i] = SDL_SwapLE32(value);
+    }
+    c.width = (Sint32)w;
+    c.height = (Sint32)h;
+    c.pixels = buffer;
+    scene_write_pixel_array(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_openurl(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_open_url c;
+    optional_string(mrb, a[0], "the URL", &c.url);
+    if (threadstream *s = top_level_stream())
+        scene_write_open_url(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_cursor(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 3);
+    scene_cursor_image c;
+    optional_string(mrb, a[0], "the cursor's path", &c.path);
+    c.hot_x = number_or_zero(a[1]);
+    c.hot_y = number_or_zero(a[2]);
+    if (threadstream *s = top_level_stream())
+        scene_write_cursor_image(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_system_cursor(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_system_cursor c;
+    optional_string(mrb, a[0], "the cursor's name", &c.name);
+    if (threadstream *s = top_level_stream())
+        scene_write_system_cursor(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_mouse_grab(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_mouse_grab c = {number_or_zero(a[0])};
+    if (threadstream *s = top_level_stream())
+        scene_write_mouse_grab(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_window_title(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_window_title c;
+    optional_string(mrb, a[0], "the window title", &c.title);
+    if (threadstream *s = top_level_stream())
+        scene_write_window_title(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_scale_quality(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_scale_quality c = {0};
+    if (ruby_value_is_number(a[0])) {
+        const double q = mrb_float_p(a[0]) ? mrb_float(a[0]) : (double)mrb_integer(a[0]);
+        if (!(q >= 0.0 && q < 3.0))
+            mrb_raise(mrb, E_ARGUMENT_ERROR, "Invalid scale quality. Must be 0, 1, or 2.");
+        c.quality = (Sint32)q;
+    }
+    if (threadstream *s = top_level_stream())
+        scene_write_scale_quality(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_hd_max_scale(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 1);
+    scene_hd_max_scale c = {number_or_zero(a[0])};
+    if (threadstream *s = top_level_stream())
+        scene_write_hd_max_scale(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_window_size(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 2);
+    scene_window_size c = {number_or_zero(a[0]), number_or_zero(a[1])};
+    if (c.width == 0)
+        c.width = 1280;
+    if (c.height == 0)
+        c.height = 720;
+    if (threadstream *s = top_level_stream())
+        scene_write_window_size(s, &c);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_set_window_position(mrb_state *mrb, mrb_value)
+{
+    const mrb_value *a = args_exactly(mrb, 2);
+    scene_window_position c = {number_or_zero(a[0]), number_or_zero(a[1])};
+    if (threadstream *s = top_level_stream())
+        scene_write_window_position(s, &c);
+    return mrb_nil_value();
+}
+
+// The commands without fields.
+static mrb_value tag_only(mrb_state *mrb, int (*writer)(threadstream *))
+{
+    args_exactly(mrb, 0);
+    if (threadstream *s = top_level_stream())
+        writer(s);
+    return mrb_nil_value();
+}
+
+static mrb_value draw_move_window_to_next_display(mrb_state *mrb, mrb_value)
+{
+    return tag_only(mrb, scene_write_move_to_next_display);
+}
+static mrb_value draw_maximize_window(mrb_state *mrb, mrb_value) { return tag_only(mrb, scene_write_maximize_window); }
+static mrb_value draw_toggle_orientation(mrb_state *mrb, mrb_value)
+{
+    return tag_only(mrb, scene_write_toggle_orientation);
+}
+static mrb_value draw_toggle_hd_letterbox(mrb_state *mrb, mrb_value)
+{
+    return tag_only(mrb, scene_write_toggle_hd_letterbox);
+}
+static mrb_value draw_toggle_orientation_no_resize(mrb_state *mrb, mrb_value)
+{
+    return tag_only(mrb, scene_write_toggle_orientation_no_resize);
+}
+static mrb_value draw_raise_window(mrb_state *mrb, mrb_value) { return tag_only(mrb, scene_write_raise_window); }
+
+// The renderer resets a game can provoke to test its handling of them; the
+// render thread reports them in the next event stream.
+static mrb_value push_event(mrb_state *mrb, Uint32 type)
+{
+    args_exactly(mrb, 0);
+    if (!simulation_current_stream())
+        return mrb_nil_value();
+    SDL_Event e;
+    SDL_zero(e);
+    e.type = type;
+    SDL_PushEvent(&e);
+    return mrb_nil_value();
+}
+static mrb_value draw_simulate_render_targets_reset(mrb_state *mrb, mrb_value)
+{
+    return push_event(mrb, SDL_RENDER_TARGETS_RESET);
+}
+static mrb_value draw_simulate_render_device_reset(mrb_state *mrb, mrb_value)
+{
+    return push_event(mrb, SDL_RENDER_DEVICE_RESET);
+}
+
 // ---------------------------------------------------------------------------
 // Registration, in the runtime's definition order
 
@@ -356,28 +620,28 @@ static const draw_method draw_methods[] = {
     {"draw_border_3", draw_border_3, MRB_ARGS_ANY()},
     {"draw_screenshot", draw_screenshot, MRB_ARGS_ANY()},
     {"set_grid", draw_set_grid, MRB_ARGS_REQ(3)},
-    {"unload_sprite", draw_pending, MRB_ARGS_ANY()},
-    {"set_cursor", draw_pending, MRB_ARGS_ANY()},
-    {"set_system_cursor", draw_pending, MRB_ARGS_ANY()},
-    {"toggle_cursor", draw_pending, MRB_ARGS_ANY()},
-    {"raise_window", draw_pending, MRB_ARGS_ANY()},
-    {"set_mouse_grab", draw_pending, MRB_ARGS_ANY()},
-    {"toggle_fullscreen", draw_pending, MRB_ARGS_ANY()},
-    {"set_window_scale", draw_pending, MRB_ARGS_ANY()},
-    {"set_window_size", draw_pending, MRB_ARGS_ANY()},
-    {"set_window_position", draw_pending, MRB_ARGS_ANY()},
-    {"set_window_title", draw_pending, MRB_ARGS_ANY()},
-    {"move_window_to_next_display", draw_pending, MRB_ARGS_ANY()},
-    {"maximize_window", draw_pending, MRB_ARGS_ANY()},
-    {"toggle_orientation", draw_pending, MRB_ARGS_ANY()},
-    {"toggle_orientation_no_resize", draw_pending, MRB_ARGS_ANY()},
-    {"set_scale_quality", draw_pending, MRB_ARGS_ANY()},
-    {"set_hd_max_scale", draw_pending, MRB_ARGS_ANY()},
-    {"toggle_hd_letterbox", draw_pending, MRB_ARGS_ANY()},
-    {"upload_pixel_array", draw_pending, MRB_ARGS_ANY()},
-    {"openurl", draw_pending, MRB_ARGS_ANY()},
-    {"simulate_render_targets_reset", draw_pending, MRB_ARGS_ANY()},
-    {"simulate_render_device_reset", draw_pending, MRB_ARGS_ANY()},
+    {"unload_sprite", draw_unload_sprite, MRB_ARGS_ANY()},
+    {"set_cursor", draw_set_cursor, MRB_ARGS_ANY()},
+    {"set_system_cursor", draw_set_system_cursor, MRB_ARGS_ANY()},
+    {"toggle_cursor", draw_toggle_cursor, MRB_ARGS_ANY()},
+    {"raise_window", draw_raise_window, MRB_ARGS_ANY()},
+    {"set_mouse_grab", draw_set_mouse_grab, MRB_ARGS_ANY()},
+    {"toggle_fullscreen", draw_toggle_fullscreen, MRB_ARGS_ANY()},
+    {"set_window_scale", draw_set_window_scale, MRB_ARGS_ANY()},
+    {"set_window_size", draw_set_window_size, MRB_ARGS_ANY()},
+    {"set_window_position", draw_set_window_position, MRB_ARGS_ANY()},
+    {"set_window_title", draw_set_window_title, MRB_ARGS_ANY()},
+    {"move_window_to_next_display", draw_move_window_to_next_display, MRB_ARGS_ANY()},
+    {"maximize_window", draw_maximize_window, MRB_ARGS_ANY()},
+    {"toggle_orientation", draw_toggle_orientation, MRB_ARGS_ANY()},
+    {"toggle_orientation_no_resize", draw_toggle_orientation_no_resize, MRB_ARGS_ANY()},
+    {"set_scale_quality", draw_set_scale_quality, MRB_ARGS_ANY()},
+    {"set_hd_max_scale", draw_set_hd_max_scale, MRB_ARGS_ANY()},
+    {"toggle_hd_letterbox", draw_toggle_hd_letterbox, MRB_ARGS_ANY()},
+    {"upload_pixel_array", draw_upload_pixel_array, MRB_ARGS_ANY()},
+    {"openurl", draw_openurl, MRB_ARGS_ANY()},
+    {"simulate_render_targets_reset", draw_simulate_render_targets_reset, MRB_ARGS_ANY()},
+    {"simulate_render_device_reset", draw_simulate_render_device_reset, MRB_ARGS_ANY()},
     {"draw_a11ys", draw_a11ys, MRB_ARGS_REQ(1)},
     // Used by the runtime's own drawing of Hash sprites.
     {"draw_sprite_hash", draw_sprite_hash, MRB_ARGS_REQ(1)},

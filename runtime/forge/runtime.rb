@@ -327,7 +327,6 @@ module ORB
       @controller_config = Controller::Config.new
       @api = Api.new(self)
       @a11y_emulation = A11yEmulation.new
-      @texture_atlas = TextureAtlas.new(self)
       init_hotload
       reset_framerate_calculation
       __set_globals__
@@ -903,8 +902,10 @@ module ORB
       nil
     end
 
+    # HD copies of the game's sprites (asked by the engine at host setup
+    # when game_metadata.hd is on).
     def get_texture_atlas(sprites_directory)
-      @texture_atlas.get_texture_atlas(sprites_directory)
+      TextureAtlas.get_texture_atlas(sprites_directory, ffi_file: @ffi_file, cli_arguments: cli_arguments)
     end
 
     # ---- control ---------------------------------------------------------

@@ -802,6 +802,91 @@ TEST_F(DrawTest, CursorAndGrabCommandsRunOnceWithKnownValues)
     EXPECT_TRUE(drain_log().empty());
 }
 
+TEST_F(DrawTest, WindowAndSettingCommandsRunOnce)
+{
+    scene sc;
+    scene_window_scale scale{1.3f, 16, 9};
+    scene_scale_quality quality{2};
+    ASSERT_TRUE(scene_write_window_scale(sc.s, &scale));
+    ASSERT_TRUE(scene_write_scale_quality(sc.s, &quality));
+    ASSERT_TRUE(scene_write_toggle_hd_letterbox(sc.s));
+    sc.title("Moved");
+    const int letterbox = cvar_game_metadata_hd_letterbox;
+    draw(sc);
+    int w = 0, h = 0;
+    SDL_GetWindowSize(rc->window, &w, &h);
+    EXPECT_EQ(w, 1600);
+    EXPECT_EQ(h, 900);
+    EXPECT_EQ(SDL_AtomicGet(&atomic_resize_occurred), 1);
+    EXPECT_STREQ(SDL_GetWindowTitle(rc->window), "Moved");
+    EXPECT_EQ(cvar_game_metadata_scale_quality, 2);
+    EXPECT_EQ(cvar_game_metadata_hd_letterbox, !letterbox);
+    EXPECT_TRUE(cvar_islocked("game_metadata.hd_letterbox"));
+
+    // A replay changes nothing but the title.
+    SDL_SetWindowTitle(rc->window, "Other");
+    SDL_SetWindowSize(rc->window, 1280, 720);
+    draw(sc, 0, 1);
+    SDL_GetWindowSize(rc->window, &w, &h);
+    EXPECT_EQ(w, 1280);
+    EXPECT_STREQ(SDL_GetWindowTitle(rc->window), "Moved");
+    EXPECT_EQ(cvar_game_metadata_hd_letterbox, !letterbox);
+
+    // The second toggle restores the setting and leaves it locked.
+    scene again;
+    ASSERT_TRUE(scene_write_toggle_hd_letterbox(again.s));
+    draw(again);
+    EXPECT_EQ(cvar_game_metadata_hd_letterbox, letterbox);
+    EXPECT_TRUE(cvar_islocked("game_metadata.hd_letterbox"));
+    cvar_force_set("game_metadata.scale_quality", "0");
+    render_context_update_scale_quality();
+
+    // Orientation: the canvas turns and the window follows.
+    scene turn;
+    ASSERT_TRUE(scene_write_toggle_orientation(turn.s));
+    draw(turn);
+    EXPECT_EQ(rc->canvas_w, 720);
+    EXPECT_EQ(rc->canvas_h, 1280);
+    SDL_GetWindowSize(rc->window, &w, &h);
+    EXPECT_EQ(w, 720);
+    EXPECT_EQ(h, 1280);
+    draw(turn);
+    EXPECT_EQ(rc->canvas_w, 1280);
+}
+
+TEST_F(DrawTest, RendererResetsReachTheEventStreamAndDropTextures)
+{
+    write_png("sprites/reset.png", 1, 1, {255, 0, 0, 255});
+    draw_one(white, [](scene &sc) { sc.add(sprite("sprites/reset.png", 0, 0, 10, 10)); });
+    texture_entry *e = lookup_texture_no_fallback(rc, "sprites/reset.png");
+    ASSERT_NE(e, nullptr);
+    ASSERT_NE(e->texture, nullptr);
+    while (threadstream *old = threadstreamqueue_getitem(rc->event_queue))
+        threadstream_free(old);
+
+    SDL_Event ev;
+    SDL_zero(ev);
+    ev.type = SDL_RENDER_DEVICE_RESET;
+    ASSERT_EQ(SDL_PushEvent(&ev), 1);
+    SDL_AtomicSet(&atomic_last_completed_global_tick_count, -1);
+    draw_iteration(rc);
+    EXPECT_EQ(e->texture, nullptr) << "reloaded on its next use";
+    threadstream *events = threadstreamqueue_getitem(rc->event_queue);
+    ASSERT_NE(events, nullptr);
+    size_t count = 0;
+    SDL_memcpy(&count, events->data, sizeof count);
+    bool seen = false;
+    for (size_t i = 0; i < count; i++) {
+        SDL_Event got;
+        SDL_memcpy(&got, events->data + sizeof count + i * sizeof got, sizeof got);
+        seen = seen || got.type == SDL_RENDER_DEVICE_RESET;
+    }
+    EXPECT_TRUE(seen);
+    threadstream_free(events);
+    canvas px = draw_one(white, [](scene &sc) { sc.add(sprite("sprites/reset.png", 0, 0, 10, 10)); });
+    EXPECT_TRUE(px.is(5, 715, {255, 0, 0, 255}));
+}
+
 TEST_F(DrawTest, TruncatedAndUnknownRecordsStopTheScene)
 {
     // A stream cut inside the second solid keeps what was drawn before it.
