@@ -1,7 +1,9 @@
-// FFI::Misc: engine services without a class of their own: clipboard,
-// logging, cvars, locale, environment variables, UUIDs and the platform
-// queries that answer nothing on this platform. Depends on mruby, SDL, the
-// log and the cvar registry.
+// FFI::Misc: engine services without a class of their own: text and sprite
+// measurement, clipboard, logging, cvars, locale, environment variables,
+// UUIDs and the platform queries that answer nothing on this platform.
+// Depends on mruby, SDL, the log, the cvar registry and, for measurement,
+// the render context's font map and texture cache (both safe to read from
+// the simulation thread through the functions used here).
 #include <stdlib.h>
 #include <string.h>
 #include <sys/random.h>
@@ -21,10 +23,49 @@
 #include "bindings/ffi_internal.h"
 #include "config/cvar.h"
 #include "log/log.h"
+#include "render/render_context.h"
+#include "render/texture_cache.h"
+#include "text/fontatlas.h"
 
 static mrb_value misc_get_thermal_state(mrb_state *mrb, mrb_value self)
 {
     return mrb_nil_value();
+}
+
+// [width, height] of a text at pixel size 22 + 2 x size enum. The fallback
+// path names the fallback atlas itself, as labels do, so it is never loaded
+// a second time under its own name. Measurement never touches glyph pages,
+// so it is safe while the render thread draws with the same atlases.
+static mrb_value misc_calcstringbox(mrb_state *mrb, mrb_value self)
+{
+    const char *text;
+    mrb_float size_enum;
+    const char *font = nullptr;
+    mrb_get_args(mrb, "zf|z!", &text, &size_enum, &font);
+    if (font && SDL_strcmp(font, FONTATLAS_FALLBACK_PATH) == 0)
+        font = nullptr;
+    float w = 0.0f, h = 0.0f;
+    render_context *rc = ffi_render_context();
+    if (rc && rc->fonts)
+        font_map_calcstringbox(rc->fonts, font, text, (float)(22.0 + 2.0 * size_enum), &w, &h);
+    mrb_value box[2] = {mnf_float_value(mrb, w), mnf_float_value(mrb, h)};
+    return mrb_ary_new_from_values(mrb, 2, box);
+}
+
+// [width, height] of an image: the size the texture cache recorded, else
+// the file's header, else the 256 x 256 of the checkerboard drawn for a
+// missing image; nil for an image marked as unusable. Nothing is loaded
+// and no cache entry is made.
+static mrb_value misc_calcspritebox(mrb_state *mrb, mrb_value self)
+{
+    const char *path;
+    mrb_get_args(mrb, "z", &path);
+    render_context *rc = ffi_render_context();
+    int w = 0, h = 0;
+    if (!texture_map_sprite_size(rc ? rc->textures : nullptr, path, &w, &h))
+        return mrb_nil_value();
+    mrb_value box[2] = {mrb_fixnum_value(w), mrb_fixnum_value(h)};
+    return mrb_ary_new_from_values(mrb, 2, box);
 }
 
 static mrb_value misc_getclipboard(mrb_state *mrb, mrb_value self)
@@ -259,7 +300,8 @@ void ffi_misc_register(mrb_state *mrb, struct RClass *ffi)
 {
     struct RClass *cls = mrb_define_class_under(mrb, ffi, "Misc", mrb->object_class);
     mrb_define_method(mrb, cls, "get_thermal_state", misc_get_thermal_state, MRB_ARGS_NONE());
-    // Text and sprite measurement (calcstringbox, calcspritebox) join here.
+    mrb_define_method(mrb, cls, "calcstringbox", misc_calcstringbox, MRB_ARGS_ARG(2, 1));
+    mrb_define_method(mrb, cls, "calcspritebox", misc_calcspritebox, MRB_ARGS_REQ(1));
     mrb_define_method(mrb, cls, "getclipboard", misc_getclipboard, MRB_ARGS_NONE());
     mrb_define_method(mrb, cls, "setclipboard", misc_setclipboard, MRB_ARGS_REQ(1));
     // Raw joysticks and controller mappings (close_raw_joystick,

@@ -25,7 +25,6 @@ static threadstream *current_stream;
 
 static fps_counter simulation_fps;
 static Uint32 next_fps_log_time;
-static int last_mouse[4];   // x, y, relative x, relative y
 static SDL_atomic_t log_publish_failures;
 
 static void deliver_log_entries(void)
@@ -81,21 +80,7 @@ static void process_events(render_context *rc)
             SDL_Event e;
             SDL_memcpy(&e, s->data + s->read_pos, sizeof e);
             s->read_pos += sizeof e;
-            events_process_raw(&e);
-            switch (e.type) {
-            case SDL_QUIT:
-                the_game.window_close_requested = 1;
-                break;
-            case SDL_MOUSEMOTION:
-                last_mouse[0] = e.motion.x;
-                last_mouse[1] = e.motion.y;
-                last_mouse[2] = e.motion.xrel;
-                last_mouse[3] = e.motion.yrel;
-                break;
-            default:
-                controller_handle_event(&the_game, &e);
-                break;
-            }
+            events_process(rc, &e, &the_game);
         }
     }
     threadstream_free(s);
@@ -110,7 +95,9 @@ static void reboot(render_context *rc)
         return;
     }
     runtime_windowevent_size_changed(rc);
-    runtime_reboot(last_mouse[0], last_mouse[1], last_mouse[2], last_mouse[3]);
+    int mouse[4];
+    events_last_mouse(mouse);
+    runtime_reboot(mouse[0], mouse[1], mouse[2], mouse[3]);
 }
 
 bool simulation_iteration(void)

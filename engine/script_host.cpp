@@ -24,6 +24,8 @@
 #include "config/cvar.h"
 #include "config/metadata.h"
 #include "engine/util.h"
+#include "input/controller.h"
+#include "input/events.h"
 #include "log/log.h"
 #include "render/ffi_draw.h"
 #include "render/outputs.h"
@@ -410,6 +412,8 @@ int script_host_setup(render_context *rc, const char *exe_path, const char *comm
         return fail_setup();
     packers_init(mrb);
     outputs_init(mrb);
+    events_init(mrb);
+    controller_init(mrb);
     if (!ffi_init(game_dir, base_dir, mrb, rc)) {
         char reason[256];
         SDL_strlcpy(reason, SDL_GetError(), sizeof reason);
@@ -454,6 +458,10 @@ void game_tick(void)
 }
 
 void game_quit(void) { runtime_call(sym.quit); }
+
+mrb_value script_host_call(mrb_sym mid, mrb_int argc, const mrb_value *argv) { return runtime_call(mid, argc, argv); }
+
+mrb_state *script_host_mrb(void) { return the_game.mrb; }
 
 void game_quit_bang(void) { runtime_call(sym.quit_bang); }
 

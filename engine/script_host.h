@@ -8,6 +8,8 @@
 
 #include <SDL.h>
 
+#include <mruby.h>
+
 struct render_context;
 struct log_entry;
 struct threadstream;
@@ -38,6 +40,13 @@ extern game the_game;
 // the interpreter cannot be made or the runtime library is incomplete.
 int script_host_setup(render_context *rc, const char *exe_path, const char *command_line,
                       const char *game_dir, const char *base_dir);
+
+// A protected call of the runtime object's method mid: nil when there is no
+// runtime or the call raised (the exception is then logged and cleared).
+// For the input modules, which intern their own method names.
+mrb_value script_host_call(mrb_sym mid, mrb_int argc, const mrb_value *argv);
+// The host's interpreter, none before the first setup.
+mrb_state *script_host_mrb(void);
 
 // Engine -> runtime calls, one per runtime method.
 void game_tick(void);

@@ -7,6 +7,10 @@
 
 struct game;
 union SDL_Event;
+struct mrb_state;
+
+// Interns the runtime method names the controller module calls; once per host.
+void controller_init(mrb_state *mrb);
 
 // Polls the controllers of players 1 to 4 into their key states and fills
 // the raw stick axes (left x, left y, right x, right y; 0 when absent).

@@ -1380,22 +1380,26 @@ module ORB
       nil
     end
 
+    # Labels carry their own font; there is no runtime-wide one.
     def text_font
       nil
     end
 
+    # [w, h] of a text. With size_px the text is measured at ten times that
+    # size and the result divided by 10, which keeps a tenth of a pixel of
+    # the size (size enumerations go in steps of two pixels). A nil font
+    # measures with the fallback font.
     def calcstringbox(str, size_enum_arg = 0, font_arg = "font.ttf", size_enum: nil, size_px: nil, font: nil)
-      str = "" if str.nil?
-      size_enum ||= size_enum_arg
+      text = str.nil? ? "" : str.to_s
       font ||= font_arg
-      divisor = 1
-      if size_px
-        size_enum = (size_px * 10 - 22).idiv(2)
-        divisor = 10
-      end
       misc = __misc_binding__(:calcstringbox)
-      w, h = font ? misc.calcstringbox(str.to_s, size_enum.to_f, font.to_s) : misc.calcstringbox(str.to_s, size_enum.to_f)
-      [w / divisor, h / divisor]
+      if size_px
+        enum = (size_px * 10 - 22).idiv(2).to_f
+        w, h = font ? misc.calcstringbox(text, enum, font.to_s) : misc.calcstringbox(text, enum)
+        return [w / 10, h / 10]
+      end
+      enum = (size_enum || size_enum_arg).to_f
+      font ? misc.calcstringbox(text, enum, font.to_s) : misc.calcstringbox(text, enum)
     end
 
     def calcstringbox_h(*args, **kw)

@@ -320,9 +320,9 @@ TEST_F(BindingsTest, ClassesHaveTheirMethods)
          "[:append, :append_root, :delete, :get_base_dir, :get_game_dir, :list, :load_image, :mount, :mtime, "
          ":path_exists, :read, :stat, :write, :write_root]"},
         {"FFI::Misc.instance_methods(false).sort",
-         "[:android_get_sharedPreferences, :create_uuid, :cvar_get, :cvar_islocked, :cvar_register, :cvar_set, "
-         ":device_size, :get_locale, :get_thermal_state, :getclipboard, :getenv, :ios_get_standardUserDefaults, "
-         ":log, :request_quit_fatal, :say, :setclipboard, :setenv, :touch_enabled?]"},
+         "[:android_get_sharedPreferences, :calcspritebox, :calcstringbox, :create_uuid, :cvar_get, :cvar_islocked, "
+         ":cvar_register, :cvar_set, :device_size, :get_locale, :get_thermal_state, :getclipboard, :getenv, "
+         ":ios_get_standardUserDefaults, :log, :request_quit_fatal, :say, :setclipboard, :setenv, :touch_enabled?]"},
         {"MRB.instance_methods(false).sort", "[:eval, :parse]"},
         {"[FFI::MRB.equal?(MRB), MRB.name, FFI::File.superclass, FFI::CPtr.name]",
          R"([true, "MRB", Object, "FFI::CPtr"])"},

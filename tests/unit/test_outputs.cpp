@@ -467,3 +467,58 @@ TEST_F(Outputs, DrawMethodsRefuseBadArgumentsAndDoNothingOutsideAStep)
     EXPECT_EQ(decode(&list).size(), 0u);
     scene_record_list_free(&list);
 }
+
+TEST_F(Outputs, CommandMethodsWriteTheirRecords)
+{
+    eval(R"RUBY(
+      $draw.set_window_scale(0.0 / 0.0)
+      $draw.set_window_scale(2, 0, nil)
+      $draw.set_window_size(nil, 600.7)
+      $draw.set_scale_quality(nil)
+      $draw.set_scale_quality(2.0)
+      $draw.upload_pixel_array("px", 2, 2, [0x11223344, 7.5])
+      $draw.toggle_fullscreen(nil)
+      $draw.set_mouse_grab("x")
+    )RUBY");
+    scene_record_list list;
+    std::vector<scene_record> rs = decode(&list);
+    ASSERT_EQ(rs.size(), 8u);
+    EXPECT_EQ(rs[0].window_scale.scale, 1.0f);   // not a number
+    EXPECT_EQ(rs[0].window_scale.aspect_width, 16);
+    EXPECT_EQ(rs[1].window_scale.scale, 2.0f);
+    EXPECT_EQ(rs[1].window_scale.aspect_width, 16);
+    EXPECT_EQ(rs[1].window_scale.aspect_height, 9);
+    EXPECT_EQ(rs[2].window_size.width, 1280);
+    EXPECT_EQ(rs[2].window_size.height, 600);
+    EXPECT_EQ(rs[3].scale_quality.quality, 0);
+    EXPECT_EQ(rs[4].scale_quality.quality, 2);
+    const scene_pixel_array &px = rs[5].pixel_array;
+    EXPECT_EQ(str(px.name), "px");
+    ASSERT_EQ(px.width * px.height, 4);
+    // R in the lowest byte; a Float and the missing pixels are 0.
+    const Uint8 expected[16] = {0x44, 0x33, 0x22, 0x11};
+    EXPECT_EQ(SDL_memcmp(px.pixels, expected, sizeof expected), 0);
+    EXPECT_EQ(rs[6].fullscreen.on, 0);
+    EXPECT_EQ(rs[7].mouse_grab.mode, 0);
+    scene_record_list_free(&list);
+
+    const struct {
+        const char *code;
+        const char *answer;
+    } refused[] = {
+        {"$draw.set_scale_quality(3)", "ArgumentError: Invalid scale quality. Must be 0, 1, or 2."},
+        {"$draw.set_scale_quality(-1)", "ArgumentError: Invalid scale quality. Must be 0, 1, or 2."},
+        {"$draw.upload_pixel_array('p', 0, 1, [])",
+         "ArgumentError: a pixel array of 0 x 1 pixels cannot be uploaded (1 to 16384 x 16384)"},
+        {"$draw.upload_pixel_array('p', 70000, 70000, [])",
+         "ArgumentError: a pixel array of 70000 x 70000 pixels cannot be uploaded (1 to 16384 x 16384)"},
+        {"$draw.upload_pixel_array('p', 1, 1, 5)", "TypeError: the pixels must be an Array (given Integer)"},
+        {"$draw.set_window_title(5)", "TypeError: the window title must be a String (given Integer)"},
+        {"$draw.maximize_window(1)", "ArgumentError: wrong number of arguments (given 1, expected 0)"},
+    };
+    for (const auto &c : refused)
+        EXPECT_EQ(mruby_run(mrb, c.code), c.answer) << c.code;
+    rs = decode(&list);
+    EXPECT_EQ(rs.size(), 8u) << "refused calls write nothing";
+    scene_record_list_free(&list);
+}

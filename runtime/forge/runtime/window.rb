@@ -5,10 +5,15 @@
 module ORB
   class Runtime
     module Window
+      # The settings HD mode needs, as the game's metadata file would hold
+      # them.
       HD_NOTICE_TAIL = "HD Mode is not enabled. Go to your game's =metadata/game_metadata.txt= file, make the following changes, and restart:\n" \
                        "#+begin_src\n" \
+                       "  # render sprites and labels at the display's resolution\n" \
                        "  hd=true\n" \
+                       "  # use the display's full pixel density\n" \
                        "  highdpi=true\n" \
+                       "  # let the game draw outside the 16:9 canvas as well\n" \
                        "  hd_letterbox=false\n" \
                        "#+end_src\n"
 
@@ -77,15 +82,35 @@ module ORB
         true
       end
 
+      # The engine reports the new orientation with a later size change, so
+      # a toggle is remembered until then: set_orientation called every tick
+      # must not toggle again while the first toggle is still on its way.
       def toggle_orientation
         return nil unless can_change_orientation?
+        @orientation_requested = __opposite_orientation__(__orientation_target__)
         @ffi_draw.toggle_orientation
         nil
       end
 
       def set_orientation(name)
-        toggle_orientation if name.to_sym != @orientation
+        toggle_orientation if name.to_sym != __orientation_target__
         nil
+      end
+
+      # The orientation the window has or, while a toggle is on its way, will
+      # have.
+      def __orientation_target__
+        requested = @orientation_requested
+        return @orientation if requested.nil?
+        if requested == @orientation
+          @orientation_requested = nil
+          return @orientation
+        end
+        requested
+      end
+
+      def __opposite_orientation__(orientation)
+        orientation == :portrait ? :landscape : :portrait
       end
 
       def set_scale_quality(value)
