@@ -103,3 +103,28 @@ class WindowCommandsTest(EngineTestCase):
         _, (w, h, rows) = self.run_game(command, draw=draw, hd=False)
         self.assertEqual(rows[720 - 150][125], (255, 0, 0, 255))
         self.assertEqual(rows[720 - 150][175], (0, 255, 0, 255))
+
+    def test_centred_origin_puts_zero_in_the_middle(self):
+        box = self.sandbox()
+        game = box.game(files={"app/main.rb": r'''
+def tick args
+  args.grid.origin_center! if Kernel.tick_count == 5
+  args.outputs.background_color = [0, 0, 255]
+  args.outputs.solids << { x: 0, y: 0, w: 10, h: 10, r: 255, g: 0, b: 0 } if Kernel.tick_count > 5
+  if Kernel.tick_count == 20
+    args.outputs.screenshots << { x: args.grid.left, y: args.grid.bottom, w: 1280, h: 720, path: "shot.png" }
+  end
+end
+''', "metadata/game_metadata.txt": metadata(False)})
+        engine = box.start()
+        shot = os.path.join(game, "shot.png")
+        deadline = time.monotonic() + START_TIMEOUT
+        while not os.path.exists(shot) and time.monotonic() < deadline and engine.proc.poll() is None:
+            time.sleep(0.05)
+        engine.stop()
+        self.assertNotIn("EXCEPTION", engine.stdout)
+        w, h, rows = read_png(shot)
+        self.assertEqual((w, h), (1280, 720))
+        self.assertEqual(rows[355][645], (255, 0, 0, 255))
+        self.assertEqual(rows[365][645], (0, 0, 255, 255))
+        self.assertEqual(rows[715][5], (0, 0, 255, 255))
