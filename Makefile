@@ -48,6 +48,7 @@ bench: all
 	python3 bench/startup.py $(BUILD)/moonforge
 	python3 bench/runtime.py $(BUILD)/moonforge
 	python3 bench/draw.py $(BUILD)/bench_draw
+	python3 bench/bunnymark.py $(BUILD)/bench_outputs
 
 clean:
 	rm -rf $(BUILD) build-asan build-tsan

@@ -94,6 +94,7 @@ module ORB
 
       def draw_sprite(s)
         return @ffi_draw.draw_sprite_hash(s) if s.is_a?(Hash)
+        return __draw_sprite_array__(s) if s.is_a?(Array) && s.respond_to?(:path) && s.primitive_marker == :sprite
         @ffi_draw.draw_sprite_6(__pv__(s, :x), __pv__(s, :y), __pv__(s, :w), __pv__(s, :h),
                                 __path__(s), __pv__(s, :angle), __pv__(s, :a),
                                 __pv__(s, :r), __pv__(s, :g), __pv__(s, :b),
@@ -103,6 +104,15 @@ module ORB
                                 __pv__(s, :source_x), __pv__(s, :source_y), __pv__(s, :source_w), __pv__(s, :source_h),
                                 __pv__(s, :blendmode_enum), __pv__(s, :anchor_x), __pv__(s, :anchor_y),
                                 __pv__(s, :scale_quality_enum))
+      end
+
+      # A sprite Array keeps its fields at the positions draw_sprite_6 takes
+      # them in, so they are passed straight through.
+      def __draw_sprite_array__(s)
+        path = s[4]
+        @ffi_draw.draw_sprite_6(s[0], s[1], s[2], s[3], path.nil? ? "pixel" : path.to_s, s[5], s[6], s[7], s[8], s[9],
+                                s[10], s[11], s[12], s[13], s[14], s[15], s[16], s[17], s[18], s[19], s[20], s[21],
+                                s[22], s[23], s[24], nil)
       end
 
       def draw_label(l)
