@@ -31,19 +31,13 @@
 #include "engine/engine.h"
 #include "engine/janitor.h"
 #include "engine/script_host.h"
+#include "input/controller.h"
+#include "input/events.h"
 #include "log/log.h"
 #include "render/draw.h"
 #include "render/render_context.h"
 #include "render/scene.h"
 #include "stream/threadstream.h"
-
-// ---------------------------------------------------------------------------
-// Stand-ins for the executable-only services the script host reaches. The
-// bench game uses none of them; they only satisfy the linker. Weak, so a
-// real definition wins wherever one is linked in.
-
-__attribute__((weak)) void events_init(mrb_state *) {}
-__attribute__((weak)) void controller_init(mrb_state *) {}
 
 // ---------------------------------------------------------------------------
 // Measurement helpers
@@ -530,6 +524,60 @@ static int search_max(bench_host *h, const char *mode, int start, int warmup, in
     return good;
 }
 
+// ---------------------------------------------------------------------------
+// Input processing
+
+// The input part of one simulation step: the engine's events, the
+// controller poll and the stick and tracked-position reports.
+static void input_step(bench_host *h, const std::vector<SDL_Event> &events)
+{
+    const int arena = script_host_arena_save();
+    for (const SDL_Event &e : events)
+        events_process(h->rc, &e, &the_game);
+    Sint16 axes[GAME_PLAYERS][4];
+    controller_poll(&the_game, axes);
+    runtime_report_sticks(axes);
+    runtime_report_tracked_positions();
+    script_host_arena_restore(arena);
+}
+
+static void input_bench(bench_host *h, int reps)
+{
+    std::vector<SDL_Event> none, hundred;
+    for (int i = 0; i < 100; i++) {
+        SDL_Event e;
+        SDL_zero(e);
+        if (i % 4 < 2) {
+            e.type = i % 4 == 0 ? SDL_KEYDOWN : SDL_KEYUP;
+            e.key.state = i % 4 == 0 ? SDL_PRESSED : SDL_RELEASED;
+            e.key.keysym.sym = SDLK_a + (i / 4) % 26;
+            e.key.keysym.scancode = (SDL_Scancode)(SDL_SCANCODE_A + (i / 4) % 26);
+        } else {
+            e.type = SDL_MOUSEMOTION;
+            e.motion.x = 100 + i, e.motion.y = 200 + i, e.motion.xrel = 1, e.motion.yrel = -1;
+        }
+        hundred.push_back(e);
+    }
+    printf("\nInput processing per step (events, controller poll, stick reports; %d steps each):\n", reps);
+    const struct {
+        const char *name;
+        const std::vector<SDL_Event> *events;
+    } cases[] = {{"no events", &none}, {"100 events", &hundred}};
+    for (const auto &c : cases) {
+        for (int i = 0; i < 20; i++)
+            input_step(h, *c.events);
+        const int allocs = sdl_allocations;
+        const double t0 = now_ms(), c0 = cpu_ms();
+        for (int i = 0; i < reps; i++)
+            input_step(h, *c.events);
+        const double wall = (now_ms() - t0) * 1000.0 / reps, cpu = (cpu_ms() - c0) * 1000.0 / reps;
+        printf("  %-11s %8.2f us wall %8.2f us cpu, %.1f SDL allocations per step\n", c.name, wall, cpu,
+               (double)(sdl_allocations - allocs) / reps);
+        if (c.events == &none)
+            printf("  goal: an idle step's input processing under 5 us: %.2f us cpu (ratio %.2f)\n", cpu, cpu / 5.0);
+    }
+}
+
 static void goal_line(const char *what, double wall, double cpu, double goal, const char *unit)
 {
     printf("  goal: %s under %.1f %s: wall %.2f %s (ratio %.2f), thread CPU %.2f %s (ratio %.2f)\n", what, goal, unit,
@@ -656,6 +704,8 @@ int main(int argc, char **argv)
             fflush(stdout);
         }
     }
+
+    input_bench(&host, 500);
 
     teardown(&host);
     return host.log_errors ? 1 : 0;
