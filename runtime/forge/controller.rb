@@ -4,7 +4,6 @@
 # them in.
 module ORB
   class Controller
-    include DirectionalInputHelperMethods
     include KeyStateQueries
 
     class Keys
@@ -103,6 +102,9 @@ module ORB
     Keys::LABELS.each do |label|
       define_method(label) { @key_down.__send__(label) || @key_held.__send__(label) }
     end
+
+    # After the directions above exist: the helpers check for them.
+    include DirectionalInputHelperMethods
 
 
     def activate_down(label)

@@ -111,6 +111,36 @@ module ORB
       perc = controller_one.left_analog_y_perc
       perc != 0 ? perc : up_down
     end
+    alias up_down_perc_with_wasd up_down_perc
+
+    # Arrow keys only, else controller one's directional pad only.
+    def left_right_arrow
+      keyboard = @keyboard
+      pad = controller_one
+      return -1 if keyboard.__down_or_held__(:left_arrow) || pad.directional_left
+      return 1 if keyboard.__down_or_held__(:right_arrow) || pad.directional_right
+      0
+    end
+    alias left_right_directional left_right_arrow
+
+    def up_down_arrow
+      keyboard = @keyboard
+      pad = controller_one
+      return 1 if keyboard.__down_or_held__(:up_arrow) || pad.directional_up
+      return -1 if keyboard.__down_or_held__(:down_arrow) || pad.directional_down
+      0
+    end
+    alias up_down_directional up_down_arrow
+
+    def left_right_directional_perc
+      perc = controller_one.left_analog_x_perc
+      perc != 0 ? perc : left_right_directional
+    end
+
+    def up_down_directional_perc
+      perc = controller_one.left_analog_y_perc
+      perc != 0 ? perc : up_down_directional
+    end
 
     def __mark_active__(device)
       return if @last_active == device
@@ -130,8 +160,10 @@ module ORB
         c.active = false
         i += 1
       end
-      @mouse.clear
-      @mouse.active = false
+      mouse = @mouse
+      mouse.tick_update
+      mouse.clear
+      mouse.active = false
       @text.clear unless @text.empty?
       @http_requests.clear unless @http_requests.empty?
       @keyboard.active = false

@@ -7,6 +7,26 @@ module ORB
   # object's own `left`, `right`, `up` and `down`.
   module DirectionalInputHelperMethods
     DIAGONAL = 0.7071067811865476
+    REQUIRED_METHODS = [:key_held, :key_down, :up, :down, :left, :right].freeze
+
+    # The helpers are built on the includer's own directions, so the class
+    # must already define them when it includes this module.
+    def self.included(base)
+      missing = REQUIRED_METHODS.reject { |m| base.method_defined?(m) }
+      return if missing.empty?
+      directions = "up|down|left|right"
+      diagnostics = REQUIRED_METHODS.map { |m| "- #{m}: #{base.method_defined?(m)}" }.join("\n")
+      raise "* ERROR\n" \
+            "The ORB::DirectionalKeys module should only be included in objects that respond to the following api hierarchy:\n" \
+            "\n" \
+            "- (#{directions})\n" \
+            "- key_held.(#{directions})\n" \
+            "- key_down.(#{directions})\n" \
+            "\n" \
+            "#{base} does not respond to all of these methods (here is the diagnostics):\n" \
+            "#{diagnostics}\n\n" \
+            "Please implement the methods that returned false inthe list above.\n"
+    end
 
     def left_right
       return -1 if left
@@ -129,6 +149,19 @@ module ORB
     CONTROL_MASK = 64 | 128
     ALT_MASK = 256 | 512
     META_MASK = 1024 | 2048
+    MODIFIER_MASKS = { shift: SHIFT_MASK, control: CONTROL_MASK, alt: ALT_MASK, meta: META_MASK }.freeze
+
+    # Every key name with the character that produces it, one per line,
+    # for the unknown-key error.
+    KEY_CHARS = CHAR_NAMES.each_with_object({}) { |(char, name), h| h[name] ||= char }.freeze
+    KEY_LIST = KEY_NAMES.map do |name|
+      char = KEY_CHARS[name] || (LETTERS.include?(name) ? name.to_s : nil)
+      char ? "- :#{name} #{char.inspect}" : "- :#{name}"
+    end.join("\n").freeze
+
+    def self.key_list
+      KEY_LIST
+    end
 
     def self.char_with_shift(char)
       SHIFT_CHARS[char] || (char >= "a" && char <= "z" && char.length == 1 ? char.upcase : char)
@@ -198,7 +231,8 @@ module ORB
       text = name.to_s.chomp("!").chomp("=")
       prefix = text[0, 2]
       suggestions = KeyboardTables::KEY_NAMES.select { |k| k.to_s.start_with?(prefix) }
-      raise NoMethodError, "There is no key on the keyboard called :#{text}. Did you mean #{suggestions.map { |s| ":#{s}" }.join(", ")}?"
+      raise NoMethodError, "There is no key on the keyboard called :#{text}. Did you mean #{suggestions.map { |s| ":#{s}" }.join(", ")}?\n" \
+                           "#{KeyboardTables.key_list}"
     end
 
     def respond_to_missing?(_name, _include_all = false)
@@ -215,8 +249,6 @@ module ORB
   end
 
   class Keyboard
-    include DirectionalInputHelperMethods
-
     attr_accessor :key_down, :key_held, :key_up, :key_repeat, :has_focus, :active
 
     def initialize
@@ -297,8 +329,11 @@ module ORB
           names = keycode_names.dup
         elsif char.length == 1 && char >= "A" && char <= "Z"
           names = [char.downcase.to_sym]
-        else
+        elsif char.length == 1 && char >= "a" && char <= "z"
           names = [char.to_sym]
+        else
+          # A key of another layout: only its code is kept (in keycodes).
+          return nil
         end
       end
       names << :alt if (modifier & KeyboardTables::ALT_MASK) != 0
@@ -321,14 +356,13 @@ module ORB
           names << unshifted if unshifted
         end
       end
+      # Every event of a held key is a repeat; only a new press is a down.
+      names.each { |n| @key_repeat.set(n, tick) }
       names = names.reject { |n| @key_held.get(n) }.uniq
       @active = tick
       @key_down.char = char
       @key_down.raw_key = raw_key
-      names.each do |n|
-        @key_down.set(n, tick)
-        @key_repeat.set(n, tick)
-      end
+      names.each { |n| @key_down.set(n, tick) }
       inputs.__mark_active__(:keyboard)
     end
 
@@ -338,7 +372,20 @@ module ORB
       result = sdl_to_key(raw_key, modifier)
       return unless result
       names, char = result
-      if names.include?(:shift_left) || names.include?(:shift_right)
+      if KeyboardTables::MODIFIER_NAMES.include?(names[0])
+        # The other side of the same modifier may still be down.
+        names = names.reject { |n| (mask = KeyboardTables::MODIFIER_MASKS[n]) && (modifier & mask) != 0 && n != names[0] }
+      else
+        # A modifier still in the mask is still held: releasing 1 with
+        # shift down does not release shift. The unshifted key that the
+        # press added goes with the symbol.
+        names = names.reject { |n| KeyboardTables::MODIFIER_MASKS[n] }
+        names.dup.each do |n|
+          unshifted = KeyboardTables::SHIFT_CHAR_TO_CHAR[n]
+          names << unshifted if unshifted
+        end
+      end
+      if names.include?(:shift)
         @key_held.truthy_keys.each do |held|
           shifted = KeyboardTables::CHAR_TO_SHIFT_CHAR[held]
           names << shifted if shifted && @key_held.get(shifted)
@@ -365,50 +412,59 @@ module ORB
     end
 
     # Before the game's tick: released keys leave the down and held sets.
+    # A key pressed and released between two ticks (a quick tap) stays in
+    # `key_down` for this tick, next to its `key_up`, instead of being lost.
     def tick_before
       return if @key_up.empty? && @key_up.keycodes.empty?
-      @key_up.truthy_keys.each do |name|
-        @key_down.set(name, nil)
+      up = @key_up
+      down = @key_down
+      up.truthy_keys.each do |name|
+        down.set(name, nil) unless down.get(name) == up.get(name)
         @key_held.set(name, nil)
       end
-      @key_up.keycodes.each_key do |code|
-        @key_down.keycodes.delete(code)
+      down_codes = down.keycodes
+      up.keycodes.each do |code, at|
+        down_codes.delete(code) unless down_codes[code] == at
         @key_held.keycodes.delete(code)
       end
     end
 
-    # After the game's tick: keys that went down are now held.
+    # After the game's tick: keys that went down are now held, except a
+    # tapped key, which was released in the same tick.
     def tick_after
       tick = Kernel.tick_count
+      up = @key_up
       unless @key_down.empty?
         @key_down.truthy_keys.each do |name|
-          @key_held.set(name, tick)
+          @key_held.set(name, tick) unless up.get(name)
           @key_down.set(name, nil)
         end
       end
       unless @key_down.keycodes.empty?
-        @key_down.keycodes.each_key { |code| @key_held.keycodes[code] = tick }
+        up_codes = up.keycodes
+        @key_down.keycodes.each_key { |code| @key_held.keycodes[code] = tick unless up_codes.key?(code) }
         @key_down.keycodes.clear
       end
       @key_held.char = @key_down.char if @key_down.char
       @key_down.char = nil
-      @key_up.clear unless @key_up.empty? && @key_up.keycodes.empty? && @key_up.char.nil?
+      up.clear unless up.empty? && up.keycodes.empty? && up.char.nil?
       @key_repeat.clear unless @key_repeat.empty?
     end
 
     def method_missing(name, *args, &block)
       text = name.to_s
       if args.empty? && !block
+        # A key's own name wins over a combination (control_left is a key).
+        resolved = KeyboardTables::ALIASES[name] || name
+        if KeyboardTables::KEY_NAMES.include?(resolved)
+          Keyboard.send(:define_method, name) { __down_or_held__(resolved) }
+          return __send__(name)
+        end
         modifier, key = __split_combined__(text)
         if modifier
           Keyboard.send(:define_method, name) do
             @key_down.get(key) && __down_or_held__(modifier)
           end
-          return __send__(name)
-        end
-        resolved = KeyboardTables::ALIASES[name] || name
-        if KeyboardTables::KEY_NAMES.include?(resolved)
-          Keyboard.send(:define_method, name) { __down_or_held__(resolved) }
           return __send__(name)
         end
       end
@@ -449,5 +505,7 @@ module ORB
       end
       nil
     end
+
+    include DirectionalInputHelperMethods
   end
 end

@@ -128,13 +128,49 @@ module ORB
       Kernel.tick_count - at
     end
 
+    # A short press: pressed and released within one tick, or released
+    # this tick less than 12 ticks after the press and near where it began.
+    # The press length comes from the two stamps, since `held` is already
+    # gone once the button is up.
     def buffered_click
       return MousePoint.new(@x, @y) if @click && @up_at == @click_at
+      previous = @previous_click
+      if previous && @up && @click_at && @up_at &&
+         @up_at - @click_at < buffered_duration_threshold &&
+         __distance_to__(previous) < buffered_distance_threshold
+        return MousePoint.new(@x, @y)
+      end
       nil
     end
 
+    # A press that has become a drag or a long hold.
     def buffered_held
+      point = held
+      duration = held_duration
+      if point && duration > 1 &&
+         ((@previous_click && __distance_to__(@previous_click) >= buffered_distance_threshold) ||
+          duration >= buffered_duration_threshold)
+        @buffered_held ||= MousePoint.new(@x, @y)
+        @buffered_held.x = @x
+        @buffered_held.y = @y
+        return @buffered_held
+      end
+      @buffered_held = nil
+    end
+
+    # Run every tick so that the held point and its stamps do not depend on
+    # the game asking for them in the tick after the press.
+    def tick_update
+      return if @global_click_at.nil?
+      held
+      held_at
       nil
+    end
+
+    def __distance_to__(point)
+      dx = @x - point.x
+      dy = @y - point.y
+      Math.sqrt(dx * dx + dy * dy)
     end
 
     # End of tick: the click becomes the previous click; per-tick fields go.
@@ -326,6 +362,16 @@ module ORB
       @button_x2 = (bits & 16) != 0
     end
 
+    def tick_update
+      buttons = @buttons.all
+      i = 0
+      while i < 5
+        buttons[i].tick_update
+        i += 1
+      end
+      nil
+    end
+
     def clear
       @active = nil
       @moved = nil
@@ -356,6 +402,8 @@ module ORB
   end
 
   class FingerTouch
+    include Geometry
+
     attr_accessor :x, :y, :previous_x, :previous_y, :moved, :moved_at, :global_moved_at,
                   :down_at, :global_down_at, :touch_order, :first_tick_down
 
@@ -377,6 +425,14 @@ module ORB
       { x: @x, y: @y, w: 0, h: 0 }
     end
     alias position point
+
+    def w
+      0
+    end
+
+    def h
+      0
+    end
 
     def serialize
       { x: @x, y: @y, touch_order: @touch_order, moved: @moved, moved_at: @moved_at,

@@ -721,6 +721,7 @@ module ORB
       inputs = @args.inputs
       keyboard = inputs.keyboard
       keyboard.tick_before
+      a11y_inputs_tick_before
       __tick_reset_shortcuts__(keyboard) if @reset_via_ctrl_r && keyboard.key_down.get(:r)
       nil
     end
@@ -751,6 +752,7 @@ module ORB
       inputs = @args.inputs
       inputs.keyboard.tick_after unless skip
       return nil if skip
+      touch_inputs_tick_after
       inputs.clear_inputs
       if platform?(:mobile) && inputs.touch.empty? && !@a11y_enabled
         inputs.mouse.x = -1000

@@ -24,6 +24,12 @@ module ORB
       def mouse_move_relative(mousex, mousey, relative_x, relative_y, sender = false)
         return nil if __input_blocked__(sender)
         @recording.record_input_history(:mouse_move, mousex, mousey, 2)
+        __mouse_move__(mousex, mousey, relative_x, relative_y)
+      end
+
+      # The entry points' bodies, also used by the touch handlers, which
+      # drive a simulated mouse without recording it a second time.
+      def __mouse_move__(mousex, mousey, relative_x, relative_y)
         args = @args
         grid = args.grid
         inputs = args.inputs
@@ -66,35 +72,46 @@ module ORB
         nil
       end
 
+      # Buttons beyond the five the mouse models (extra side buttons of
+      # some mice) are ignored.
       def mouse_button_pressed(button, sender = false)
         return nil if __input_blocked__(sender)
+        return nil unless button.is_a?(Integer) && button >= 1 && button <= 5
         @recording.record_input_history(:mouse_button_pressed, button, nil, 1)
+        __mouse_button_pressed__(button)
+      end
+
+      def __mouse_button_pressed__(button)
         inputs = @args.inputs
         mouse = inputs.mouse
         mouse.update_buttons(mouse.button_bits | (1 << (button - 1)))
         inputs.__mark_active__(:mouse)
         if button == 1 && !platform?(:touch)
-          half = @args.grid.w / 2
-          if mouse.x < half
+          # Halves are split at the grid's centre, wherever the origin is.
+          center = @args.grid.center_x
+          if mouse.x < center
             inputs.finger_left = { x: mouse.x, y: mouse.y, w: 1, h: 1 }
             inputs.finger_right = nil
-          elsif mouse.x > half
+          elsif mouse.x > center
             inputs.finger_right = { x: mouse.x, y: mouse.y, w: 1, h: 1 }
             inputs.finger_left = nil
           end
         end
         target = mouse.buttons[button - 1]
-        if target
-          target.click = MousePoint.new(mouse.x, mouse.y)
-          target.click_at = Kernel.tick_count
-          target.global_click_at = Kernel.global_tick_count
-        end
+        target.click = MousePoint.new(mouse.x, mouse.y)
+        target.click_at = Kernel.tick_count
+        target.global_click_at = Kernel.global_tick_count
         nil
       end
 
       def mouse_button_up(button, sender = false)
         return nil if __input_blocked__(sender)
+        return nil unless button.is_a?(Integer) && button >= 1 && button <= 5
         @recording.record_input_history(:mouse_button_up, button, nil, 1)
+        __mouse_button_up__(button)
+      end
+
+      def __mouse_button_up__(button)
         inputs = @args.inputs
         mouse = inputs.mouse
         mouse.update_buttons(mouse.button_bits & ~(1 << (button - 1)))
@@ -104,11 +121,9 @@ module ORB
           inputs.finger_right = nil
         end
         target = mouse.buttons[button - 1]
-        if target
-          target.up = MousePoint.new(mouse.x, mouse.y)
-          target.up_at = Kernel.tick_count
-          target.global_up_at = Kernel.global_tick_count
-        end
+        target.up = MousePoint.new(mouse.x, mouse.y)
+        target.up_at = Kernel.tick_count
+        target.global_up_at = Kernel.global_tick_count
         nil
       end
 
@@ -123,6 +138,10 @@ module ORB
       def mouse_wheel(x, y = 0, inverted = false, sender = false)
         return nil if __input_blocked__(sender)
         @recording.record_input_history_3_params(:mouse_wheel, x, y, inverted)
+        __mouse_wheel__(x, y, inverted)
+      end
+
+      def __mouse_wheel__(x, y, inverted)
         inputs = @args.inputs
         mouse = inputs.mouse
         mouse.active = Kernel.tick_count
@@ -136,7 +155,7 @@ module ORB
           wheel[:created_at] = Kernel.tick_count
         end
         inputs.__mark_active__(:mouse)
-        inputs.pinch_zoom = mouse.wheel[:y] * 25 unless platform?(:touch)
+        inputs.pinch_zoom = mouse.wheel[:y] * WHEEL_TO_PINCH unless platform?(:touch)
         nil
       end
 
@@ -147,13 +166,30 @@ module ORB
         nil
       end
 
+      CONSOLE_TOGGLE_KEYS = [:backtick!, :tilde!, :superscript_two!, :section!, :ordinal_indicator!].freeze
+      CTRL_R_KEY = 114
+      LEFT_CONTROL_MODIFIER = 64
+
       def key_down_raw(raw_key, modifier, sender = false)
         return nil if __slowmo_holding_frame__?
-        return nil if __input_blocked__(sender)
+        if __input_blocked__(sender)
+          return nil unless __stops_replay__?(raw_key, modifier)
+          @recording.stop_replay
+        end
         @recording.record_input_history(:key_down_raw, raw_key, modifier, 2)
         inputs = @args.inputs
         inputs.keyboard.key_down_in_game(raw_key, modifier, inputs)
         nil
+      end
+
+      # The console's toggle key and Ctrl+R still work during a replay: they
+      # end it, then act as usual.
+      def __stops_replay__?(raw_key, modifier)
+        return true if raw_key == CTRL_R_KEY && modifier == LEFT_CONTROL_MODIFIER
+        result = @args.inputs.keyboard.sdl_to_key(raw_key, modifier)
+        return false unless result
+        toggles = @console.respond_to?(:toggle_keys) ? @console.toggle_keys : CONSOLE_TOGGLE_KEYS
+        toggles.include?(:"#{result[0][0]}!")
       end
 
       def key_up_raw(raw_key, modifier, sender = false)
@@ -193,9 +229,13 @@ module ORB
 
       PLAYER_WORDS = [nil, :one, :two, :three, :four].freeze
 
+      # A key slot outside the table (a newer engine's extra button) or a
+      # player outside 1 to 4 is ignored rather than failing the step.
       def controller_key_event(player_num, raw_key, event, sender = false)
         return nil if __input_blocked__(sender)
-        label = RAW_CONTROLLER_KEY_LOOKUP.fetch(raw_key)
+        label = RAW_CONTROLLER_KEY_LOOKUP[raw_key]
+        return nil unless label
+        return nil unless player_num.is_a?(Integer) && player_num >= 1 && player_num <= 4
         controller = @args.inputs.controllers[player_num - 1]
         word = PLAYER_WORDS[player_num]
         @recording.record_input_history(:"#{event}_player_#{word}", raw_key, nil, 1) if @recording.is_recording?
@@ -428,14 +468,18 @@ module ORB
         __write_tracked__(@args.inputs.headset, x, y, z, orientation_x, orientation_y, orientation_z)
       end
 
+      WHEEL_TO_PINCH = 25
+
       def finger_down(touchid, touchx, touchy, sender = false)
         return nil if __input_blocked__(sender)
         @recording.record_input_history_3_params(:finger_down, touchid, touchx, touchy)
         inputs = @args.inputs
         grid = @args.grid
+        touches = inputs.touch
+        count_before = touches.length
         x = grid.untransform_x(touchx)
         y = grid.untransform_y(touchy)
-        touch = inputs.touch[touchid] ||= FingerTouch.new
+        touch = touches[touchid] ||= FingerTouch.new
         touch.moved = true
         touch.down_at = Kernel.tick_count
         touch.moved_at = Kernel.tick_count
@@ -447,17 +491,23 @@ module ORB
         touch.y = y
         touch.touch_order = @touch_count
         @touch_count += 1
-        inputs.finger_one = touch if touch.touch_order == 0
-        inputs.finger_two = touch if touch.touch_order == 1
-        __finger_side__(inputs, x, y)
+        __finger_fields__(inputs, touch)
         inputs.__mark_active__(:mouse)
+        __simulate_mouse__(inputs, count_before)
+        count = touches.length
+        if count == 1
+          __mouse_button_pressed__(1)
+        elsif count == 2
+          inputs.pinch_zoom = 0
+        end
         nil
       end
 
       def finger_move(touchid, touchx, touchy, sender = false)
         return nil if __input_blocked__(sender)
         inputs = @args.inputs
-        touch = inputs.touch[touchid]
+        touches = inputs.touch
+        touch = touches[touchid]
         return nil unless touch
         @recording.record_input_history_3_params(:finger_move, touchid, touchx, touchy)
         grid = @args.grid
@@ -470,8 +520,20 @@ module ORB
         touch.previous_y = touch.y
         touch.x = x
         touch.y = y
-        __finger_side__(inputs, x, y)
+        __finger_fields__(inputs, touch)
         inputs.__mark_active__(:mouse)
+        if touches.length == 2
+          values = touches.values
+          a = values.first
+          b = values.last
+          before = Math.sqrt((a.previous_x - b.previous_x)**2 + (a.previous_y - b.previous_y)**2)
+          now = Math.sqrt((a.x - b.x)**2 + (a.y - b.y)**2)
+          inputs.pinch_zoom = before - now
+          __mouse_wheel__(0, inputs.pinch_zoom / WHEEL_TO_PINCH.to_f, false)
+        else
+          inputs.pinch_zoom = 0
+        end
+        __simulate_mouse__(inputs, touches.length)
         nil
       end
 
@@ -479,17 +541,26 @@ module ORB
         return nil if __input_blocked__(sender)
         @recording.record_input_history(:finger_up, touchid, nil, 1)
         inputs = @args.inputs
-        touch = inputs.touch.delete(touchid)
+        touches = inputs.touch
+        touch = touches[touchid]
         if touch
+          center = @args.grid.center_x
+          if touch.x < center
+            inputs.finger_left = nil
+          elsif touch.x > center
+            inputs.finger_right = nil
+          end
+          touches.delete(touchid)
           inputs.finger_one = nil if touch.touch_order == 0
           inputs.finger_two = nil if touch.touch_order == 1
         end
-        if inputs.touch.empty?
+        if touches.empty?
           @touch_count = 0
           inputs.finger_one = nil
           inputs.finger_two = nil
           inputs.finger_left = nil
           inputs.finger_right = nil
+          __mouse_button_up__(1)
         else
           inputs.multi_touch_finger_up_at = Kernel.tick_count
         end
@@ -498,13 +569,55 @@ module ORB
         nil
       end
 
-      def __finger_side__(inputs, x, y)
-        half = @args.grid.w / 2
-        if x < half
+      # Touch order 0 and 1 are fingers one and two; a contact left or right
+      # of the grid's centre is the left or right finger.
+      def __finger_fields__(inputs, touch)
+        order = touch.touch_order
+        inputs.finger_one = touch if order == 0
+        inputs.finger_two = touch if order == 1
+        x = touch.x
+        y = touch.y
+        center = @args.grid.center_x
+        if x < center
           inputs.finger_left = { x: x, y: y, w: 1, h: 1 }
-        elsif x > half
+        elsif x > center
           inputs.finger_right = { x: x, y: y, w: 1, h: 1 }
         end
+      end
+
+      # The mouse follows the touches' mean position: at once for a first
+      # finger, otherwise 10 % of the way per event to smooth out jitter.
+      def __simulate_mouse__(inputs, count_before)
+        touches = inputs.touch
+        count = touches.length
+        return nil if count == 0
+        sum_x = 0
+        sum_y = 0
+        touches.each_value do |t|
+          sum_x += t.x
+          sum_y += t.y
+        end
+        grid = @args.grid
+        target_x = grid.transform_x(sum_x / count.to_f)
+        target_y = grid.transform_y(sum_y / count.to_f)
+        center = inputs.touch_center
+        if count == 1 && count_before == 0
+          center[:x] = target_x
+          center[:y] = target_y
+        else
+          center[:x] += (target_x - center[:x]) * 0.1
+          center[:y] += (target_y - center[:y]) * 0.1
+        end
+        __mouse_move__(center[:x], center[:y], 0, 0)
+      end
+
+      # After the game's tick: with several fingers down the simulated mouse
+      # keeps easing towards their centre.
+      def touch_inputs_tick_after
+        inputs = @args.inputs
+        count = inputs.touch.length
+        __simulate_mouse__(inputs, count) if count > 1
+        nil
       end
 
       def window_keyboard_focus_changed(gained)
@@ -564,6 +677,30 @@ module ORB
           args.layout.orientation_changed!
         end
         args.events[:resize_occurred] = true
+        nil
+      end
+
+      # Start of the tick after an accessibility activation: a click on the
+      # centre of the activated element, as a pointer user would make it.
+      # The element's rectangle is already in game coordinates.
+      def a11y_inputs_tick_before
+        a11y = @args.inputs.a11y
+        return nil unless a11y[:activated]
+        raw_at = a11y[:activated_global_at_raw]
+        id = a11y[:activated_id]
+        return nil unless raw_at.is_a?(Numeric) && (Kernel.global_tick_count - raw_at).abs < 30
+        return nil if id.nil? || id.to_s.empty?
+        processed = @args.outputs.a11y_processed
+        entry = processed[id] || processed[id.to_s.to_sym]
+        return nil unless entry
+        rect = entry[:rect] || entry
+        x = rect[:x].to_f + rect[:w].to_f / 2
+        y = rect[:y].to_f + rect[:h].to_f / 2
+        grid = @args.grid
+        __mouse_move__(grid.transform_x(x), grid.transform_y(y), 0, 0)
+        press_at = Kernel.tick_count + 5
+        on_tick_count(press_at) { __mouse_button_pressed__(1) }
+        on_tick_count(press_at + 5) { __mouse_button_up__(1) }
         nil
       end
 
