@@ -1,6 +1,7 @@
 # The sample game: a small fleet of ships drifts through a scrolling
 # starfield, with a minimap in the corner. The arrow keys or WASD (or the
-# first controller's stick) steer the lead ship.
+# first controller's stick) steer the lead ship; a mouse click sends it to
+# the clicked point.
 #
 # Edit this file while the game runs: it reloads within about a second.
 # The images in sprites/ are drawn by scripts/make_sample_art.py.
@@ -43,17 +44,37 @@ def setup args
   end
 end
 
-# The lead ship follows the keyboard or controller; idle input leaves it
-# where it is.
+# The lead ship follows the arrow keys, WASD or the first controller's
+# stick; a mouse click sends it flying to the clicked point instead.
 def steer_lead_ship args
   lead = args.state.ships[0]
+  click = args.inputs.mouse.click
+  args.state.target = { x: click.x - lead.w / 2, y: click.y - lead.h / 2 } if click
+
   dx = args.inputs.left_right * 6
   dy = args.inputs.up_down * 6
+  if dx != 0 || dy != 0
+    args.state.target = nil # the keys take over
+  elsif args.state.target
+    dx, dy = step_towards(lead, args.state.target, 8)
+    args.state.target = nil if dx == 0 && dy == 0
+  end
   return if dx == 0 && dy == 0
 
   lead.x = (lead.x + dx).clamp(0, SCREEN_W - lead.w)
   lead.y = (lead.y + dy).clamp(64, SCREEN_H - lead.h)
   lead.angle = Math.atan2(dy, dx) / DEGREES
+end
+
+# At most `speed` units from the ship towards the target; 0, 0 once there.
+def step_towards ship, target, speed
+  dx = target.x - ship.x
+  dy = target.y - ship.y
+  distance = Math.sqrt(dx * dx + dy * dy)
+  return [0, 0] if distance < 1
+  return [dx, dy] if distance <= speed
+
+  [dx * speed / distance, dy * speed / distance]
 end
 
 # The other ships fly left to right on a wave; the angle follows the wave's
