@@ -231,9 +231,22 @@ static void call_ints(mrb_sym mid, mrb_int a, mrb_int b)
     call(mid, 2, v);
 }
 
-static float scale_of(const render_context *rc)
+// Window pixels to canvas units: divided by the render scale, less the
+// letterbox offsets (also in window pixels).
+struct canvas_map {
+    float s, ox, oy;
+};
+
+static canvas_map canvas_map_of(const render_context *rc)
 {
-    return rc && rc->render_scale > 0.0f ? rc->render_scale : 1.0f;
+    canvas_map m = {1.0f, 0.0f, 0.0f};
+    if (rc) {
+        if (rc->render_scale > 0.0f)
+            m.s = rc->render_scale;
+        m.ox = (float)rc->offset_x;
+        m.oy = (float)rc->offset_y;
+    }
+    return m;
 }
 
 static finger *find_finger(SDL_TouchID touch, SDL_FingerID id)
@@ -247,11 +260,10 @@ static finger *find_finger(SDL_TouchID touch, SDL_FingerID id)
 static void handle_finger(render_context *rc, const SDL_Event *e)
 {
     mrb_state *mrb = script_host_mrb();
-    const float s = scale_of(rc);
-    const float ox = rc ? (float)rc->offset_x : 0.0f, oy = rc ? (float)rc->offset_y : 0.0f;
+    const canvas_map m = canvas_map_of(rc);
     const float ow = rc ? (float)rc->output_w : 1280.0f, oh = rc ? (float)rc->output_h : 720.0f;
-    const mrb_int x = (mrb_int)(e->tfinger.x * ow / s - ox / s);
-    const mrb_int y = (mrb_int)(e->tfinger.y * oh / s - oy / s);
+    const mrb_int x = (mrb_int)(e->tfinger.x * ow / m.s - m.ox / m.s);
+    const mrb_int y = (mrb_int)(e->tfinger.y * oh / m.s - m.oy / m.s);
     if (e->type == SDL_FINGERDOWN) {
         const int number = finger_counter < 0 ? 1 : finger_counter + 1;
         finger_counter = number;
@@ -324,10 +336,9 @@ void events_process(render_context *rc, const SDL_Event *e, game *g)
     }
     case SDL_MOUSEMOTION:
         if (e->motion.which != SDL_TOUCH_MOUSEID) {
-            const float s = scale_of(rc);
-            const float ox = rc ? (float)rc->offset_x : 0.0f, oy = rc ? (float)rc->offset_y : 0.0f;
-            last_mouse[0] = (int)((float)e->motion.x / s - ox / s);
-            last_mouse[1] = (int)((float)e->motion.y / s - oy / s + 1.0f);
+            const canvas_map m = canvas_map_of(rc);
+            last_mouse[0] = (int)((float)e->motion.x / m.s - m.ox / m.s);
+            last_mouse[1] = (int)((float)e->motion.y / m.s - m.oy / m.s + 1.0f);
             last_mouse[2] = e->motion.xrel;
             last_mouse[3] = e->motion.yrel;
             mrb_value v[4];

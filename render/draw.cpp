@@ -939,6 +939,14 @@ static void resize(render_context *rc)
     render_context_update_sizes(rc);
 }
 
+// The engine's own change of a locked cvar (unlocked, set, locked again).
+static void force_set_int(const char *name, Sint32 value)
+{
+    char text[16];
+    SDL_snprintf(text, sizeof text, "%d", (int)value);
+    cvar_force_set(name, text);
+}
+
 static void toggle_orientation(render_context *rc)
 {
     char current[32];
@@ -1052,10 +1060,9 @@ static int run_command(draw_state *st, threadstream *s, Sint32 tag)
             const float step = window_scale_step(c.scale);
             const int aspect_w = c.aspect_width > 0 ? c.aspect_width : 16;
             const int aspect_h = c.aspect_height > 0 ? c.aspect_height : 9;
-            SDL_AtomicSet(&atomic_resize_occurred, 1);
             SDL_SetWindowSize(rc->window, (int)(step * 1280), (int)(step * (float)((1280 / aspect_w) * aspect_h)));
             centre_window(rc);
-            render_context_update_sizes(rc);
+            resize(rc);
         }
         return 1;
     }
@@ -1072,9 +1079,7 @@ static int run_command(draw_state *st, threadstream *s, Sint32 tag)
         if (!scene_read_scale_quality(s, &c))
             return 0;
         if (once) {
-            char text[16];
-            SDL_snprintf(text, sizeof text, "%d", (int)c.quality);
-            cvar_force_set("game_metadata.scale_quality", text);
+            force_set_int("game_metadata.scale_quality", c.quality);
             SDL_AtomicSet(&atomic_resize_occurred, 1);
             render_context_update_scale_quality();
         }
@@ -1085,9 +1090,7 @@ static int run_command(draw_state *st, threadstream *s, Sint32 tag)
         if (!scene_read_hd_max_scale(s, &c))
             return 0;
         if (once) {
-            char text[16];
-            SDL_snprintf(text, sizeof text, "%d", (int)c.max_scale);
-            cvar_force_set("game_metadata.hd_max_scale", text);
+            force_set_int("game_metadata.hd_max_scale", c.max_scale);
             resize(rc);
         }
         return 1;
@@ -1097,10 +1100,9 @@ static int run_command(draw_state *st, threadstream *s, Sint32 tag)
         if (!scene_read_window_size(s, &c))
             return 0;
         if (once && rc->window) {
-            SDL_AtomicSet(&atomic_resize_occurred, 1);
             SDL_SetWindowSize(rc->window, c.width, c.height);
             centre_window(rc);
-            render_context_update_sizes(rc);
+            resize(rc);
         }
         return 1;
     }
@@ -1109,9 +1111,8 @@ static int run_command(draw_state *st, threadstream *s, Sint32 tag)
         if (!scene_read_window_position(s, &c))
             return 0;
         if (once && rc->window) {
-            SDL_AtomicSet(&atomic_resize_occurred, 1);
             SDL_SetWindowPosition(rc->window, c.x, c.y);
-            render_context_update_sizes(rc);
+            resize(rc);
         }
         return 1;
     }

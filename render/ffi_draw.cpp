@@ -52,20 +52,6 @@ static threadstream *top_level_stream(void)
     return outputs_pass_open() ? nullptr : simulation_current_stream();
 }
 
-// The alpha rule of every primitive: nil is 255; a value that is not a
-// number, or that truncates to 0, draws nothing.
-static int alpha_given(mrb_value a, Sint32 *out)
-{
-    if (mrb_nil_p(a)) {
-        *out = 255;
-        return 1;
-    }
-    if (!ruby_value_is_number(a))
-        return 0;
-    *out = ruby_value_to_int(a, 255);
-    return *out != 0;
-}
-
 // ---------------------------------------------------------------------------
 // Solids and borders: x, y, w, h, r, g, b, a [, blendmode_enum [, anchor_x, anchor_y]]
 
@@ -74,7 +60,7 @@ static mrb_value rect_primitive(mrb_state *mrb, int count, int border)
     const mrb_value *a = args_exactly(mrb, count);
     packers_env env;
     scene_solid s;
-    if (!current_env(mrb, &env) || !alpha_given(a[7], &s.a))
+    if (!current_env(mrb, &env) || !packers_alpha(a[7], &s.a))
         return mrb_nil_value();
     s.x = ruby_value_to_float(a[0], 0.0f);
     s.y = ruby_value_to_float(a[1], 0.0f);
@@ -211,7 +197,7 @@ static mrb_value line_primitive(mrb_state *mrb, int count)
     const mrb_value *a = args_exactly(mrb, count);
     packers_env env;
     Sint32 alpha;
-    if (!current_env(mrb, &env) || !alpha_given(a[7], &alpha))
+    if (!current_env(mrb, &env) || !packers_alpha(a[7], &alpha))
         return mrb_nil_value();
     mrb_value v[PK_NAME_COUNT];
     fields_from_args(v, a, line_fields, count);

@@ -150,9 +150,7 @@ static int call_attr(mrb_state *mrb, mrb_value obj, mrb_value *v, int i)
     return mrb->exc == NULL;
 }
 
-// The alpha rule: nil draws with 255; anything else that is not a number,
-// or a number that truncates to 0, suppresses the primitive.
-static int alpha_of(mrb_value a, Sint32 *out)
+int packers_alpha(mrb_value a, Sint32 *out)
 {
     if (mrb_nil_p(a)) {
         *out = 255;
@@ -197,7 +195,7 @@ static void image_path(mrb_state *mrb, const packers_env *env, mrb_value path, s
 void threadstream_pack_sprite(mrb_state *mrb, const packers_env *env, const mrb_value *v)
 {
     scene_sprite sp;
-    if (!env_ready(mrb, env) || !alpha_of(v[PK_A], &sp.a)) {
+    if (!env_ready(mrb, env) || !packers_alpha(v[PK_A], &sp.a)) {
         return;
     }
     image_path(mrb, env, v[PK_PATH], &sp.path, &sp.scale_percent);
@@ -231,7 +229,7 @@ void threadstream_pack_sprite(mrb_state *mrb, const packers_env *env, const mrb_
 void threadstream_pack_triangle(mrb_state *mrb, const packers_env *env, const mrb_value *v)
 {
     scene_triangle t;
-    if (!env_ready(mrb, env) || !alpha_of(v[PK_A], &t.a)) {
+    if (!env_ready(mrb, env) || !packers_alpha(v[PK_A], &t.a)) {
         return;
     }
     image_path(mrb, env, v[PK_PATH], &t.path, &t.scale_percent);
@@ -266,7 +264,7 @@ void threadstream_pack_triangle(mrb_state *mrb, const packers_env *env, const mr
 void thread_stream_pack_label(mrb_state *mrb, const packers_env *env, const mrb_value *v)
 {
     scene_label l;
-    if (!env_ready(mrb, env) || !alpha_of(v[PK_A], &l.a)) {
+    if (!env_ready(mrb, env) || !packers_alpha(v[PK_A], &l.a)) {
         return;
     }
     const int ai = mrb_gc_arena_save(mrb);

@@ -71,6 +71,11 @@ void threadstream_pack_label_object(mrb_state *mrb, const packers_env *env, mrb_
 void threadstream_pack_line_hash(mrb_state *mrb, const packers_env *env, mrb_value hash);
 void threadstream_pack_line_object(mrb_state *mrb, const packers_env *env, mrb_value obj);
 
+// The alpha rule of every primitive: nil draws with 255 (answers 1); a
+// value that is not a number, or a number that truncates to 0, suppresses
+// the primitive (answers 0).
+int packers_alpha(mrb_value a, Sint32 *out);
+
 // Record writers from already-fetched values: v holds PK_NAME_COUNT values
 // indexed by packers_name (nil for what was not given). Alpha that is not a number, or
 // that truncates to 0, writes nothing (lines are always written).

@@ -32,52 +32,8 @@ module ORB
       self
     end
 
-    # Script fallback of the engine's native push; the bindings replace it.
-    def add_dwim(obj)
-      return self if obj.nil? || obj.is_a?(ValueType)
-      candidate = obj
-      if obj.is_a?(Array)
-        return self if obj.empty?
-      elsif obj.is_a?(Enumerable) && !obj.is_a?(Hash) && !obj.is_a?(Struct)
-        candidate = obj.to_a
-        return self if candidate.empty?
-      end
-      if resolved?(candidate)
-        __array_push__(obj)
-        return self
-      end
-      unless candidate.is_a?(Array)
-        if (candidate.respond_to?(:primitive_marker) && candidate.primitive_marker) ||
-           candidate.respond_to?(:draw_override) || candidate.respond_to?(:text) ||
-           candidate.respond_to?(:path) || candidate.respond_to?(:x)
-          __array_push__(candidate)
-          return self
-        end
-        raise TypeError, "~#{candidate.class}~ does not look like a rendering primitive.\n\n" \
-                         "The object must adhere to AT LEAST ONE of the following be considered a primitive:\n" \
-                         "- Object must respond to ~primitive_marker~ returning either ~:solid~, ~:label~, ~:sprite~, ~:line~, or ~:border~.\n" \
-                         "- Object must respond to ~:x~, ~:y~, ~:w~, ~:h~, and ~:path~.\n" \
-                         "- Object must respond to ~:x~, ~:y~, and ~:text~.\n" \
-                         "- Object must implement ~draw_override~.\n"
-      end
-      if candidate.all? { |e| resolved?(e) }
-        concat(candidate)
-      elsif array_primitive?(candidate)
-        mark_and_id!(candidate)
-        __array_push__(candidate)
-      else
-        candidate.each { |e| add_dwim(e) }
-      end
-      self
-    end
-
-    def resolved?(obj)
-      return true if obj.is_a?(Hash) || obj.is_a?(OpenEntity) || obj.is_a?(Struct)
-      return true if obj.respond_to?(:draw_override)
-      return false unless obj.respond_to?(:primitive_marker)
-      marker = obj.primitive_marker
-      !marker.nil? && marker != :pending
-    end
+    # add_dwim (the push itself) and resolved? are native, defined on this
+    # class by the engine's bindings; the hooks below are what they call back.
 
     def array_primitive?(candidate)
       return true if __value_type__?(candidate[-1])
